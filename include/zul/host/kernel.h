@@ -1,0 +1,65 @@
+/* Operating-system services for the Linux host build, with the names and contracts of their
+ * Windows counterparts. Implemented by libzul_platform.so. */
+#ifndef ZUL_HOST_KERNEL_H
+#define ZUL_HOST_KERNEL_H
+
+#include <pthread.h>
+
+#include "zul/host/oleauto.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Code pages: every ANSI code page of the host is UTF-8. */
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_MACCP 2
+#define CP_THREAD_ACP 3
+#define CP_UTF8 65001
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
+#define ERROR_ENVVAR_NOT_FOUND 203
+#define ERROR_INVALID_FLAGS 1004
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+
+ZUL_HOST_API DWORD GetLastError(void);
+ZUL_HOST_API void SetLastError(DWORD dwErrCode);
+
+/* Sizes in units of the respective string; a length of -1 means "up to and including the terminator";
+ * a destination size of 0 asks for the size needed; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER. */
+ZUL_HOST_API int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                                     LPWSTR lpWideCharStr, int cchWideChar);
+ZUL_HOST_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                                     LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                                     BOOL* lpUsedDefaultChar);
+
+/* A critical section may be entered again by the thread that holds it. */
+typedef struct _CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+} CRITICAL_SECTION;
+ZUL_HOST_API void InitializeCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+ZUL_HOST_API void EnterCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+ZUL_HOST_API void LeaveCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+ZUL_HOST_API void DeleteCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+
+/* Debugger output goes to standard error. */
+ZUL_HOST_API void OutputDebugStringA(LPCSTR lpOutputString);
+ZUL_HOST_API void OutputDebugStringW(LPCWSTR lpOutputString);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZUL_HOST_KERNEL_H */
