@@ -8,7 +8,11 @@
 #include <comdef.h>
 #else
 #include "zul/host/kernel.h"
+#include "zul/host/libloader.h"
 #include "zul/host/oleauto.h"
+#ifndef OLESTR
+#define OLESTR(str) u##str
+#endif
 #endif
 
 #include <cstddef>

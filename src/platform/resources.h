@@ -54,6 +54,14 @@ class UniqueVariant {
   UniqueVariant() noexcept { VariantInit(&variant_); }
   UniqueVariant(const UniqueVariant&) = delete;
   UniqueVariant& operator=(const UniqueVariant&) = delete;
+  UniqueVariant(UniqueVariant&& other) noexcept : variant_(other.Release()) {}
+  UniqueVariant& operator=(UniqueVariant&& other) noexcept {
+    if (this != &other) {
+      VariantClear(&variant_);
+      variant_ = other.Release();
+    }
+    return *this;
+  }
   ~UniqueVariant() { VariantClear(&variant_); }
 
   static UniqueVariant Adopt(const VARIANT& variant) noexcept {

@@ -1,0 +1,76 @@
+#include "error/error_model.h"
+
+#include "error/failure.h"
+#include "error/messages.h"
+#include "error/strings.h"
+
+namespace zul {
+
+namespace {
+
+struct BridgeErrorRow {
+  int32_t bridgeCode;
+  HRESULT hr;
+  const char* contextMessage;  // null: the context is left alone
+};
+
+// Tested in this order; any other code is E_FAIL.
+constexpr BridgeErrorRow kBridgeErrors[] = {
+    {-4001, E_ABORT, nullptr}, {-2004, E_FAIL, kNoActivityMessage},   {-2003, E_ACCESSDENIED, nullptr},
+    {-2002, E_ABORT, nullptr}, {-2001, E_ACCESSDENIED, kBusyMessage},
+};
+
+// Stores a wide message without raising; false when it cannot be allocated.
+bool TryAssignWide(UniqueBstr& field, const OLECHAR* text) noexcept {
+  try {
+    AssignWide(field, text);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void SetContextError(ErrorState& contextError, const char* text) {
+  contextError.code = -1;
+  AssignNarrow(contextError.message, text);
+}
+
+HRESULT MapBridgeError(ErrorState& contextError, int32_t bridgeCode) {
+  for (const BridgeErrorRow& row : kBridgeErrors) {
+    if (row.bridgeCode != bridgeCode) continue;
+    if (row.contextMessage != nullptr) {
+      contextError.code = bridgeCode;
+      AssignNarrow(contextError.message, row.contextMessage);
+    }
+    return row.hr;
+  }
+  return E_FAIL;
+}
+
+HRESULT HandleRaisedFailure(ErrorState& wrapperError) noexcept {
+  const CaughtFailure failure = ClassifyCurrentException();
+  switch (failure.kind) {
+    case FailureKind::kHResult:
+      if (failure.hr == E_OUTOFMEMORY) {
+        TryAssignWide(wrapperError.message, kOutOfMemoryMessage);
+        return E_OUTOFMEMORY;
+      }
+      if (!wrapperError.HasMessage() && !TryAssignWide(wrapperError.message, kUnexpectedMessage)) {
+        return E_OUTOFMEMORY;
+      }
+      return failure.hr;
+    case FailureKind::kConversion:
+      if (!wrapperError.HasMessage() && !TryAssignWide(wrapperError.message, kUnexpectedMessage)) {
+        return E_OUTOFMEMORY;
+      }
+      return E_FAIL;
+    case FailureKind::kOther:
+      break;
+  }
+  if (!TryAssignWide(wrapperError.message, kUnexpectedMessage)) return E_OUTOFMEMORY;
+  return E_UNEXPECTED;
+}
+
+}  // namespace zul

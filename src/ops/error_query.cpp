@@ -1,0 +1,17 @@
+#include "ops/error_query.h"
+
+#include "error/strings.h"
+
+namespace zul::ops {
+
+HRESULT ReadLastError(PalContext& context, int32_t cookie, BSTR* message) noexcept {
+  if (message == nullptr) return E_POINTER;
+  *message = nullptr;
+  const WrapperInfo* wrapper = cookie > 0 ? context.FindWrapper(cookie) : nullptr;
+  const ErrorState& state = wrapper != nullptr ? wrapper->error : context.lastError;
+  // A copy that cannot be allocated is not reported: the caller gets null and S_OK.
+  if (state.HasMessage()) CopyBstrOut(state.message.Get(), message);
+  return S_OK;
+}
+
+}  // namespace zul::ops

@@ -1,0 +1,13 @@
+#include "registry/pal_context.h"
+
+#include "error/strings.h"
+
+namespace zul {
+
+PalContext::PalContext() {
+  lastError.code = -1;
+  AssignNarrow(lastError.message, "");
+  g_instanceCounter.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace zul

@@ -1,0 +1,127 @@
+#include "registry/wrapper_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "bstr_util.h"
+
+namespace zul {
+namespace {
+
+using testing::Ascii;
+
+void NotifyStub(BSTR, BSTR, void*) {}
+void OutputStub(BSTR, void*) {}
+
+TEST(WrapperRegistry, NewRecordHoldsItsCookieNamesAndNothingElse) {
+  WrapperRegistry registry;
+  ASSERT_TRUE(registry.Add(7, OLESTR("Matrix"), OLESTR("proc1")));
+
+  const WrapperInfo* record = registry.Find(7);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->cookie, 7);
+  EXPECT_EQ(Ascii(record->className.Get()), "Matrix");
+  EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
+  EXPECT_EQ(record->error.code, -1);
+  EXPECT_EQ(record->error.message.Get(), nullptr);
+  EXPECT_EQ(record->notifyCallback, nullptr);
+  EXPECT_EQ(record->notifyUserData, nullptr);
+  EXPECT_EQ(record->outputCallback, nullptr);
+  EXPECT_EQ(record->outputUserData, nullptr);
+  EXPECT_EQ(registry.Find(8), nullptr);
+}
+
+TEST(WrapperRegistry, KeysAreSignedAndExact) {
+  constexpr int32_t kCookies[] = {0, -1, 1, INT32_MIN, INT32_MAX, -7, 7};
+  WrapperRegistry registry;
+  for (int32_t cookie : kCookies) {
+    const std::string name = "class" + std::to_string(cookie);
+    ASSERT_TRUE(registry.Add(cookie, testing::Wide(name).c_str(), nullptr));
+  }
+  for (int32_t cookie : kCookies) {
+    SCOPED_TRACE(cookie);
+    const WrapperInfo* record = registry.Find(cookie);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->cookie, cookie);
+    EXPECT_EQ(Ascii(record->className.Get()), "class" + std::to_string(cookie));
+  }
+  EXPECT_EQ(registry.Find(2), nullptr);
+  EXPECT_EQ(registry.Find(-2), nullptr);
+}
+
+TEST(WrapperRegistry, NamesAreCopiedUpToTheirFirstNulAndNullStaysNull) {
+  const OLECHAR embedded[] = {'a', 'b', 0, 'c', 'd', 0};
+  WrapperRegistry registry;
+  ASSERT_TRUE(registry.Add(1, embedded, nullptr));
+  ASSERT_TRUE(registry.Add(2, OLESTR(""), OLESTR("")));
+
+  EXPECT_EQ(Ascii(registry.Find(1)->className.Get()), "ab");
+  EXPECT_EQ(registry.Find(1)->procName.Get(), nullptr);
+  ASSERT_NE(registry.Find(2)->className.Get(), nullptr);
+  EXPECT_EQ(SysStringLen(registry.Find(2)->className.Get()), 0u);
+}
+
+TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
+  WrapperRegistry registry;
+  ASSERT_TRUE(registry.Add(3, OLESTR("First"), OLESTR("p")));
+  WrapperInfo* first = registry.Find(3);
+  first->error.code = -2001;
+  first->error.message.Reset(SysAllocString(OLESTR("busy")));
+  first->notifyCallback = NotifyStub;
+  first->outputCallback = OutputStub;
+  int userData = 0;
+  first->outputUserData = &userData;
+
+  EXPECT_TRUE(registry.Add(3, OLESTR("Second"), OLESTR("q")));
+
+  EXPECT_EQ(registry.Find(3), first);
+  EXPECT_EQ(Ascii(first->className.Get()), "First");
+  EXPECT_EQ(Ascii(first->procName.Get()), "p");
+  EXPECT_EQ(first->error.code, -2001);
+  EXPECT_EQ(Ascii(first->error.message.Get()), "busy");
+  EXPECT_EQ(first->notifyCallback, NotifyStub);
+  EXPECT_EQ(first->outputCallback, OutputStub);
+  EXPECT_EQ(first->outputUserData, &userData);
+}
+
+TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
+  WrapperRegistry registry;
+  ASSERT_TRUE(registry.Add(-4, OLESTR("Old"), nullptr));
+  WrapperInfo* old = registry.Find(-4);
+  old->error.code = -5;
+  old->error.message.Reset(SysAllocString(OLESTR("stale")));
+  old->notifyCallback = NotifyStub;
+
+  EXPECT_TRUE(registry.Remove(-4));
+  EXPECT_EQ(registry.Find(-4), nullptr);
+  EXPECT_TRUE(registry.Remove(-4));  // absent: still true
+  EXPECT_TRUE(registry.Remove(99));
+
+  ASSERT_TRUE(registry.Add(-4, OLESTR("New"), nullptr));
+  const WrapperInfo* fresh = registry.Find(-4);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Ascii(fresh->className.Get()), "New");
+  EXPECT_EQ(fresh->error.code, -1);
+  EXPECT_EQ(fresh->error.message.Get(), nullptr);
+  EXPECT_EQ(fresh->notifyCallback, nullptr);
+}
+
+// Records left at unload are freed (the leak checkers of the host build watch this), with the lock
+// while it exists and without it after process detach.
+TEST(WrapperRegistry, TeardownFreesEveryRecordWithOrWithoutTheLock) {
+  for (bool lockLive : {true, false}) {
+    SCOPED_TRACE(lockLive);
+    WrapperRegistry registry;
+    for (int32_t cookie = 1; cookie <= 5; ++cookie)
+      ASSERT_TRUE(registry.Add(cookie, OLESTR("C"), OLESTR("P")));
+    registry.Find(2)->error.message.Reset(SysAllocString(OLESTR("message")));
+    if (!lockLive) DeleteRegistryLock();
+    registry.Teardown();
+    if (!lockLive) CreateRegistryLock();
+    for (int32_t cookie = 1; cookie <= 5; ++cookie) EXPECT_EQ(registry.Find(cookie), nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace zul
