@@ -143,8 +143,7 @@ TEST(RunGuarded, WorkThatSucceedsReturnsItsOwnResultAndLeavesTheStateAlone) {
 
 class CaptureBridgeErrorTest : public ::testing::Test {
  protected:
-  void SetUp() override { bridge_ = &testing::LoadBridgeDouble(g_bridge.entries); }
-  void TearDown() override { g_bridge.entries = BridgeEntries{}; }
+  void SetUp() override { bridge_ = &testing::BoundBridgeDouble(); }
   testing::BridgeDouble* bridge_ = nullptr;
 };
 

@@ -1,9 +1,89 @@
 #include "loader/binding.h"
 
+#include <cstdio>
+#include <mutex>
+
 #include "error/error_model.h"
 #include "error/strings.h"
+#include "loader/locator.h"
 
 namespace zul {
+
+namespace {
+
+constexpr std::size_t kMessageBytes = 1024;
+
+// Serialises binding and unbinding; never taken on the fast path.
+std::mutex g_bindingMutex;
+
+// Owns a text that FormatMessageA allocated.
+class SystemText {
+ public:
+  explicit SystemText(DWORD error) noexcept {
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text_), 0, nullptr);
+  }
+  SystemText(const SystemText&) = delete;
+  SystemText& operator=(const SystemText&) = delete;
+  ~SystemText() { LocalFree(text_); }
+  const char* Get() const noexcept { return text_ != nullptr ? text_ : ""; }
+
+ private:
+  char* text_ = nullptr;
+};
+
+bool BindLocked(ErrorState& contextError) {
+  char message[kMessageBytes];
+  HMODULE module = nullptr;
+  if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", &module)) {
+    const SystemText reason(GetLastError());
+    std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile, reason.Get());
+    AssignNarrow(contextError.message, message);  // the code stays as it is
+    return false;
+  }
+
+  g_bridge.module = module;
+  const int missing = ResolveBridgeEntries(module, g_bridge.entries);
+  if (missing >= 0) {
+    FreeLibrary(module);
+    g_bridge.module = nullptr;
+    g_bridge.entries.Initialize = nullptr;
+    std::snprintf(message, sizeof message, "GetProcAddress(%s) failed for: %s", kBridgeLibraryFile,
+                  kBridgeEntryNames[missing]);
+    SetContextError(contextError, message);
+    return false;
+  }
+
+  BridgeInitRecord init{1, 1};
+  const int32_t result = g_bridge.entries.Initialize(&init);
+  g_bridge.bound.store(true, std::memory_order_release);
+  if (result < 0) {
+    AssignNarrow(contextError.message, g_bridge.entries.GetLastError(nullptr));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool EnsureBridgeLoaded(ErrorState& contextError) {
+  if (g_bridge.bound.load(std::memory_order_acquire)) return true;
+  std::lock_guard lock(g_bindingMutex);
+  if (g_bridge.bound.load(std::memory_order_relaxed)) return true;
+  return BindLocked(contextError);
+}
+
+void ReleaseBridge() noexcept {
+  if (g_instanceCounter.fetch_sub(1, std::memory_order_acq_rel) - 1 != 0) return;
+  std::lock_guard lock(g_bindingMutex);
+  if (g_bridge.module == nullptr) return;
+  if (g_bridge.entries.Release != nullptr) g_bridge.entries.Release();
+  g_bridge.bound.store(false, std::memory_order_release);
+  FreeLibrary(g_bridge.module);
+  g_bridge.module = nullptr;
+  g_bridge.entries.Initialize = nullptr;
+}
 
 int ResolveBridgeEntries(HMODULE module, BridgeEntries& entries) noexcept {
 #define ZUL_RESOLVE_ENTRY(index, name)                                            \

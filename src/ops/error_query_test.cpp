@@ -4,6 +4,7 @@
 
 #include "bstr_util.h"
 #include "error/strings.h"
+#include "loader/binding.h"
 
 namespace zul::ops {
 namespace {

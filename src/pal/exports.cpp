@@ -3,6 +3,7 @@
 #include "zul/pal_mscom.h"
 
 #include "error/failure.h"
+#include "loader/binding.h"
 #include "ops/error_query.h"
 #include "ops/identity.h"
 #include "pal/module.h"
@@ -34,8 +35,13 @@ HRESULT CallbackGate(Operation&& operation) noexcept {
   return S_OK;
 }
 
-// Operations that are not built yet.
-HRESULT NotBuilt(PalContext&) noexcept {
+// Operations that are not built yet; they already bind the bridge first, as the finished ones will.
+HRESULT NotBuilt(PalContext& context) {
+  return zul::EnsureBridgeLoaded(context.lastError) ? E_NOTIMPL : E_FAIL;
+}
+
+// The name queries that never need the bridge.
+HRESULT NotBuiltNoBridge(PalContext&) noexcept {
   return E_NOTIMPL;
 }
 
@@ -84,7 +90,7 @@ HRESULT ZUL_MSCOMPAL_GetLastError(int32_t cookie, BSTR* message) {
 }
 
 HRESULT ZUL_MSCOMPAL_GetObjClassName(int32_t, BSTR*) {
-  return Gate(NotBuilt);
+  return Gate(NotBuiltNoBridge);
 }
 
 HRESULT ZUL_MSCOMPAL_GetObjVariableName(int32_t, BSTR*) {
@@ -92,7 +98,7 @@ HRESULT ZUL_MSCOMPAL_GetObjVariableName(int32_t, BSTR*) {
 }
 
 HRESULT ZUL_MSCOMPAL_GetProcNameFromCookie(int32_t, BSTR*) {
-  return Gate(NotBuilt);
+  return Gate(NotBuiltNoBridge);
 }
 
 HRESULT ZUL_MSCOMPAL_GetProperty(int32_t, const OLECHAR*, VARIANT*) {
@@ -100,7 +106,7 @@ HRESULT ZUL_MSCOMPAL_GetProperty(int32_t, const OLECHAR*, VARIANT*) {
 }
 
 HRESULT ZUL_MSCOMPAL_Initialize(void) {
-  return E_NOTIMPL;
+  return Guard([] { return zul::EnsureBridgeLoaded(zul::Context().lastError) ? S_OK : E_FAIL; });
 }
 
 HRESULT ZUL_MSCOMPAL_OnEvent(int32_t, EventRecord*) {
@@ -120,6 +126,7 @@ HRESULT ZUL_MSCOMPAL_RegisterWrapper(const OLECHAR*, uint32_t, const OLECHAR*, i
 }
 
 HRESULT ZUL_MSCOMPAL_Release(void) {
+  zul::ReleaseBridge();
   return S_OK;
 }
 

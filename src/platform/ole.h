@@ -9,6 +9,7 @@
 #else
 #include "zul/host/kernel.h"
 #include "zul/host/libloader.h"
+#include "zul/host/process.h"
 #include "zul/host/oleauto.h"
 #ifndef OLESTR
 #define OLESTR(str) u##str

@@ -1,6 +1,7 @@
 #include "registry/pal_context.h"
 
 #include "error/strings.h"
+#include "loader/binding.h"
 
 namespace zul {
 

@@ -30,9 +30,6 @@ class PalContext {
   ErrorState lastError;
 };
 
-// Raised once per context constructed, lowered by ZUL_MSCOMPAL_Release; may go negative.
-inline std::atomic<int32_t> g_instanceCounter{0};
-
 // The context that the bridge's callbacks reach; set by the first wrapper registration, never cleared.
 inline std::atomic<PalContext*> g_callbackContext{nullptr};
 

@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
-#include "loader/binding.h"
-
 namespace zul::testing {
 
 bool BridgeDouble::Bind(HMODULE module) {
@@ -39,26 +33,16 @@ std::vector<BridgeEntry> BridgeDouble::Entries() const {
 
 std::string TestProgramDirectory() {
   char path[4096] = {};
-#ifdef _WIN32
-  GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  const char separator = '\\';
-#else
-  if (readlink("/proc/self/exe", path, sizeof path - 1) < 0) return "./";
-  const char separator = '/';
-#endif
-  std::string directory(path);
-  return directory.substr(0, directory.find_last_of(separator) + 1);
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  const std::string program(path);
+  return program.substr(0, program.find_last_of("\\/") + 1);
 }
 
-BridgeDouble& LoadBridgeDouble(BridgeEntries& entries) {
-  static HMODULE module = LoadLibraryA((TestProgramDirectory() + kBridgeDoubleFile).c_str());
+BridgeDouble& LoadedBridgeDouble() {
   static BridgeDouble bridge;
-  static const bool bound = module != nullptr && bridge.Bind(module);
-  EXPECT_TRUE(bound) << "cannot load the bridge double " << kBridgeDoubleFile;
-  if (bound) {
-    EXPECT_EQ(ResolveBridgeEntries(module, entries), -1);
-    bridge.Reset();
-  }
+  HMODULE module = GetModuleHandleA(kBridgeDoubleFile);
+  const bool bound = module != nullptr && bridge.Bind(module);
+  EXPECT_TRUE(bound) << "the bridge double " << kBridgeDoubleFile << " is not loaded";
   return bridge;
 }
 

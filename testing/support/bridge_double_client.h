@@ -20,10 +20,11 @@ inline constexpr const char* kBridgeDoubleFile = "libzul_qel.so";
 
 // The control functions of one loaded double.
 struct BridgeDouble {
-#define ZUL_DOUBLE_CONTROL(X)                                                                              \
-  X(Reset)                                                                                                 \
-  X(SetResult) X(SetReturnValue) X(SetReturnText) X(SetLastError) X(FailAllocationAt) X(CallCount) X(Call) \
-      X(OutstandingBlocks) X(TotalOutstandingBlocks) X(BadReleases) X(OpenTransactions)                    \
+#define ZUL_DOUBLE_CONTROL(X)                                                                 \
+  X(Reset)                                                                                    \
+  X(SetResult)                                                                                \
+  X(SetReturnValue) X(SetReturnText) X(SetLastError) X(FailAllocationAt) X(CallCount) X(Call) \
+      X(OutstandingBlocks) X(TotalOutstandingBlocks) X(BadReleases) X(OpenTransactions)       \
           X(OutputRegistrations) X(EmitOutput) X(EmitNotify)
 #define ZUL_DOUBLE_FIELD(name) decltype(&ZulDouble_##name) name = nullptr;
   ZUL_DOUBLE_CONTROL(ZUL_DOUBLE_FIELD)
@@ -38,9 +39,13 @@ struct BridgeDouble {
   std::vector<BridgeEntry> Entries() const;
 };
 
-// Loads the double from the test program's directory (once) and binds its control interface and
-// its 30 entry points into entries. Fails the calling test when that is not possible.
-BridgeDouble& LoadBridgeDouble(BridgeEntries& entries);
+// The control interface of the double that the running process has loaded; fails the calling test
+// when there is none.
+BridgeDouble& LoadedBridgeDouble();
+
+// For programs that link the library's core: binds the library to the double next to the test
+// program (as any operation would) and returns its control interface, reset.
+BridgeDouble& BoundBridgeDouble();
 
 // The directory of the running test program, with a trailing separator.
 std::string TestProgramDirectory();
