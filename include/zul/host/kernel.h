@@ -18,8 +18,14 @@ extern "C" {
 #define CP_THREAD_ACP 3
 #define CP_UTF8 65001
 #define MB_PRECOMPOSED 0x00000001
+#define MB_COMPOSITE 0x00000002
+#define MB_USEGLYPHCHARS 0x00000004
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_DISCARDNS 0x00000010
+#define WC_SEPCHARS 0x00000020
+#define WC_DEFAULTCHAR 0x00000040
 #define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_COMPOSITECHECK 0x00000200
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 
 #define ERROR_SUCCESS 0
@@ -37,8 +43,10 @@ extern "C" {
 ZUL_HOST_API DWORD GetLastError(void);
 ZUL_HOST_API void SetLastError(DWORD dwErrCode);
 
-/* Sizes in units of the respective string; a length of -1 means "up to and including the terminator";
- * a destination size of 0 asks for the size needed; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER. */
+/* Sizes in units of the respective string; a negative length means "up to and including the terminator";
+ * a destination size of 0 asks for the size needed; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER.
+ * As on Windows 10 1709 and later, UTF-8 accepts lpDefaultChar and lpUsedDefaultChar: the default character
+ * is never used (invalid input becomes U+FFFD), and *lpUsedDefaultChar reports whether any was replaced. */
 ZUL_HOST_API int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                      LPWSTR lpWideCharStr, int cchWideChar);
 ZUL_HOST_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,

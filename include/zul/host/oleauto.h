@@ -57,6 +57,10 @@ typedef DWORD LCID;
 #define TRUE 1
 #define FALSE 0
 
+/* COM methods use the one calling convention of x64; OLE string literals are UTF-16. */
+#define STDMETHODCALLTYPE
+#define OLESTR(str) u##str
+
 typedef struct _GUID {
   uint32_t Data1;
   uint16_t Data2;
@@ -318,6 +322,7 @@ ZUL_HOST_API HRESULT VariantClear(VARIANTARG* pvarg);
 ZUL_HOST_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 ZUL_HOST_API SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound, PVOID pvExtra);
 ZUL_HOST_API HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+ZUL_HOST_API HRESULT SafeArrayDestroyData(SAFEARRAY* psa);
 ZUL_HOST_API HRESULT SafeArrayLock(SAFEARRAY* psa);
 ZUL_HOST_API HRESULT SafeArrayUnlock(SAFEARRAY* psa);
 ZUL_HOST_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
@@ -327,6 +332,7 @@ ZUL_HOST_API UINT SafeArrayGetDim(SAFEARRAY* psa);
 ZUL_HOST_API UINT SafeArrayGetElemsize(SAFEARRAY* psa);
 ZUL_HOST_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 ZUL_HOST_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+ZUL_HOST_API HRESULT SafeArrayGetIID(SAFEARRAY* psa, GUID* pguid);
 
 ZUL_HOST_API HRESULT CoCreateGuid(GUID* pguid);
 
@@ -345,9 +351,30 @@ struct IUnknown {
 struct IDispatch : IUnknown {
   virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
   virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) = 0;
+  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                DISPID* rgDispId) = 0;
   virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+};
+
+struct IRecordInfo : IUnknown {
+  virtual HRESULT RecordInit(PVOID pvNew) = 0;
+  virtual HRESULT RecordClear(PVOID pvExisting) = 0;
+  virtual HRESULT RecordCopy(PVOID pvExisting, PVOID pvNew) = 0;
+  virtual HRESULT GetGuid(GUID* pguid) = 0;
+  virtual HRESULT GetName(BSTR* pbstrName) = 0;
+  virtual HRESULT GetSize(ULONG* pcbSize) = 0;
+  virtual HRESULT GetTypeInfo(ITypeInfo** ppTypeInfo) = 0;
+  virtual HRESULT GetField(PVOID pvData, LPCOLESTR szFieldName, VARIANT* pvarField) = 0;
+  virtual HRESULT GetFieldNoCopy(PVOID pvData, LPCOLESTR szFieldName, VARIANT* pvarField,
+                                 PVOID* ppvDataCArray) = 0;
+  virtual HRESULT PutField(ULONG wFlags, PVOID pvData, LPCOLESTR szFieldName, VARIANT* pvarField) = 0;
+  virtual HRESULT PutFieldNoCopy(ULONG wFlags, PVOID pvData, LPCOLESTR szFieldName, VARIANT* pvarField) = 0;
+  virtual HRESULT GetFieldNames(ULONG* pcNames, BSTR* rgBstrNames) = 0;
+  virtual BOOL IsMatchingType(IRecordInfo* pRecordInfo) = 0;
+  virtual PVOID RecordCreate() = 0;
+  virtual HRESULT RecordCreateCopy(PVOID pvSource, PVOID* ppvDest) = 0;
+  virtual HRESULT RecordDestroy(PVOID pvRecord) = 0;
 };
 
 struct IErrorInfo : IUnknown {
@@ -379,8 +406,12 @@ inline bool operator==(const GUID& a, const GUID& b) {
   return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
          __builtin_memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
 }
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
-inline bool IsEqualIID(const IID& a, const IID& b) { return a == b; }
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+  return a == b;
+}
+inline bool IsEqualIID(const IID& a, const IID& b) {
+  return a == b;
+}
 
 /* The COM support library's exception: an HRESULT and an owned IErrorInfo reference. */
 class ZUL_HOST_API _com_error {
