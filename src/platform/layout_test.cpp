@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "platform/ole.h"
-TEST(Layout, Placeholder) { EXPECT_EQ(sizeof(VARIANT), 24u); }
