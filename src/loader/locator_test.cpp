@@ -77,7 +77,9 @@ TEST(FindLibraryDirectory, BinDirRulesWhenNoModuleDirectoryQualifies) {
     char buffer[260];
     std::memset(buffer, 'x', sizeof buffer);
     ASSERT_EQ(FindLibraryDirectory(buffer, sizeof buffer, kAbsentFile), c.found);
-    if (c.found) EXPECT_EQ(buffer, c.directory);
+    if (c.found) {
+      EXPECT_EQ(buffer, c.directory);
+    }
     EXPECT_NE(std::memchr(buffer, 0, sizeof buffer), nullptr) << "terminated within the buffer";
   }
 }

@@ -1,0 +1,37 @@
+// The reordering walk between the bridge's element order (dimension 0 fastest) and a SAFEARRAY's
+// (the last stored bound's index fastest, as OLE Automation lays arrays out).
+#pragma once
+
+#include <cstdint>
+
+namespace zul {
+
+// Calls visit(bridgeIndex, safeArrayIndex) for every element, in bridge order, until it returns false:
+// bridge element j = i0 + d0*(i1 + d1*(i2 + ...)) pairs with SAFEARRAY element
+// ((i0*d1 + i1)*d2 + i2)*... + i(m-1). dims holds m sizes (1 to 8); nothing is visited when one of
+// them is 0. Returns false when visit stopped the walk.
+template <class Visit>
+bool ForEachReordered(const int64_t* dims, int m, Visit&& visit) {
+  int64_t count = 1;
+  for (int k = 0; k < m; ++k) count *= dims[k];
+  if (count == 0) return true;
+  int64_t stride[8];
+  stride[m - 1] = 1;
+  for (int k = m - 2; k >= 0; --k) stride[k] = stride[k + 1] * dims[k + 1];
+  int64_t index[8] = {};
+  int64_t position = 0;
+  for (int64_t j = 0; j < count; ++j) {
+    if (!visit(j, position)) return false;
+    for (int k = 0; k < m; ++k) {
+      if (++index[k] < dims[k]) {
+        position += stride[k];
+        break;
+      }
+      position -= (dims[k] - 1) * stride[k];
+      index[k] = 0;
+    }
+  }
+  return true;
+}
+
+}  // namespace zul

@@ -1,0 +1,20 @@
+// Texts between BSTRs and the bridge's multibyte strings (the thread's ANSI code page).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ole.h"
+
+namespace zul {
+
+// The characters of a bridge string for text of length UTF-16 units: length + 1 bytes of bridge
+// memory holding the text up to its first NUL, cut to at most length bytes at a character boundary,
+// then a NUL. Text that cannot be converted gives an empty string. Null when the block cannot be
+// allocated.
+char* BridgeTextFromWide(int32_t cookie, const OLECHAR* text, UINT length) noexcept;
+
+// A new BSTR holding a bridge string's text up to its NUL; null for a null text, for a text of
+// 0x3FFFFFFF bytes or more, and when the conversion or the allocation fails.
+BSTR BstrFromBridgeText(const char* chars) noexcept;
+
+}  // namespace zul
