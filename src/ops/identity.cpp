@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/ole.h"
+#include "ops/frame.h"
+#include "ops/operations.h"
 
 namespace zul::ops {
 
@@ -19,6 +20,41 @@ const char* CreateGuidText() noexcept {
                 static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
                 guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
   return g_guidText;
+}
+
+HRESULT GetObjClassName(PalContext& context, int32_t cookie, BSTR* className) {
+  if (className == nullptr) return E_POINTER;
+  SysFreeString(*className);
+  *className = nullptr;
+  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
+  // Looked up again: a release that won the race ends here rather than as an invalid cookie.
+  const WrapperInfo* wrapper = context.FindWrapper(cookie);
+  if (wrapper == nullptr) return E_UNEXPECTED;
+  return CopyBstrOut(wrapper->className.Get(), className);
+}
+
+HRESULT GetProcNameFromCookie(PalContext& context, int32_t cookie, BSTR* procName) {
+  if (procName == nullptr) return E_POINTER;
+  const WrapperInfo* wrapper = FindOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
+  return CopyBstrOut(wrapper->procName.Get(), procName);
+}
+
+HRESULT GetObjVariableName(PalContext& context, int32_t cookie, BSTR* variableName) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  if (variableName == nullptr) return E_POINTER;
+  SysFreeString(*variableName);
+  *variableName = nullptr;
+  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
+  Transaction transaction(cookie);
+  if (transaction.Begin() < 0) return CaptureBridgeError(wrapper->error, context.lastError);
+  const char* name = g_bridge.entries.GetObjVariableName(cookie);
+  if (name == nullptr) return E_FAIL;
+  UniqueBstr converted;
+  AssignNarrow(converted, name);  // an empty name gives an empty, non-null BSTR
+  *variableName = converted.Release();
+  return S_OK;
 }
 
 }  // namespace zul::ops

@@ -25,10 +25,8 @@ TEST(WrapperRegistry, NewRecordHoldsItsCookieNamesAndNothingElse) {
   EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
   EXPECT_EQ(record->error.code, -1);
   EXPECT_EQ(record->error.message.Get(), nullptr);
-  EXPECT_EQ(record->notifyCallback, nullptr);
-  EXPECT_EQ(record->notifyUserData, nullptr);
-  EXPECT_EQ(record->outputCallback, nullptr);
-  EXPECT_EQ(record->outputUserData, nullptr);
+  EXPECT_EQ(record->Notify(), std::make_pair(ZulNotifyCallback{}, static_cast<void*>(nullptr)));
+  EXPECT_EQ(record->Output(), std::make_pair(ZulOutputCallback{}, static_cast<void*>(nullptr)));
   EXPECT_EQ(registry.Find(8), nullptr);
 }
 
@@ -68,10 +66,9 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   WrapperInfo* first = registry.Find(3);
   first->error.code = -2001;
   first->error.message.Reset(SysAllocString(OLESTR("busy")));
-  first->notifyCallback = NotifyStub;
-  first->outputCallback = OutputStub;
   int userData = 0;
-  first->outputUserData = &userData;
+  first->SetNotify(NotifyStub, nullptr);
+  first->SetOutput(OutputStub, &userData);
 
   EXPECT_TRUE(registry.Add(3, OLESTR("Second"), OLESTR("q")));
 
@@ -80,9 +77,8 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   EXPECT_EQ(Ascii(first->procName.Get()), "p");
   EXPECT_EQ(first->error.code, -2001);
   EXPECT_EQ(Ascii(first->error.message.Get()), "busy");
-  EXPECT_EQ(first->notifyCallback, NotifyStub);
-  EXPECT_EQ(first->outputCallback, OutputStub);
-  EXPECT_EQ(first->outputUserData, &userData);
+  EXPECT_EQ(first->Notify().first, NotifyStub);
+  EXPECT_EQ(first->Output(), std::make_pair(ZulOutputCallback{OutputStub}, static_cast<void*>(&userData)));
 }
 
 TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
@@ -91,7 +87,7 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   WrapperInfo* old = registry.Find(-4);
   old->error.code = -5;
   old->error.message.Reset(SysAllocString(OLESTR("stale")));
-  old->notifyCallback = NotifyStub;
+  old->SetNotify(NotifyStub, nullptr);
 
   EXPECT_TRUE(registry.Remove(-4));
   EXPECT_EQ(registry.Find(-4), nullptr);
@@ -104,7 +100,7 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   EXPECT_EQ(Ascii(fresh->className.Get()), "New");
   EXPECT_EQ(fresh->error.code, -1);
   EXPECT_EQ(fresh->error.message.Get(), nullptr);
-  EXPECT_EQ(fresh->notifyCallback, nullptr);
+  EXPECT_EQ(fresh->Notify().first, nullptr);
 }
 
 // Records left at unload are freed (the leak checkers of the host build watch this), with the lock

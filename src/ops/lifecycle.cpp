@@ -1,0 +1,103 @@
+#include "ops/frame.h"
+#include "ops/operations.h"
+
+namespace zul::ops {
+
+namespace {
+
+// The common shape of release and destruction: one bridge call inside a transaction; the bridge's
+// error goes to the wrapper before a transaction that began is ended.
+template <class Call>
+HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool removeOnSuccess) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
+  Transaction transaction(cookie);
+  if (transaction.Begin() < 0 || call(cookie) < 0)
+    return CaptureBridgeError(wrapper->error, context.lastError);
+  transaction.End();
+  if (removeOnSuccess) context.RemoveWrapper(cookie);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t registrationValue,
+                        const OLECHAR* procName, int32_t* newCookie) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  if (newCookie == nullptr) return E_POINTER;
+  *newCookie = 0;
+  // The transaction on cookie 0 is ended on every path from here, even when it did not begin.
+  Transaction transaction(0);
+  transaction.Begin();
+  transaction.Adopt();
+  struct SetCallbackContext {
+    PalContext& context;
+    ~SetCallbackContext() {
+      PalContext* none = nullptr;
+      g_callbackContext.compare_exchange_strong(none, &context);
+    }
+  } callbackContext{context};  // before the transaction ends
+
+  const NarrowText narrowClass(className);
+  const NarrowText narrowProc(procName);
+  const int32_t cookie =
+      g_bridge.entries.RegisterWrapper(narrowClass.Get(), registrationValue, narrowProc.Get());
+  if (cookie < 1) return CaptureBridgeError(context.lastError, context.lastError);
+  if (!context.AddWrapper(cookie, className, procName)) {
+    SetContextError(context.lastError, MessageText(Msg::kNoWrapperInfo));
+    return E_OUTOFMEMORY;
+  }
+  *newCookie = cookie;
+  return S_OK;
+}
+
+HRESULT ReleaseWrapper(PalContext& context, int32_t cookie) {
+  return CallInTransaction(
+      context, cookie, [](int32_t c) { return g_bridge.entries.ReleaseWrapper(c); }, true);
+}
+
+HRESULT DestroyObject(PalContext& context, int32_t cookie) {
+  return CallInTransaction(
+      context, cookie, [](int32_t c) { return g_bridge.entries.DestroyObject(c); }, false);
+}
+
+HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARIANT* args, uint32_t* argFlags,
+                     uint32_t createParam1, uint32_t createParam2, uintptr_t createParam3) {
+  return RunInFrame(context, cookie, nullptr, [&](Frame& frame) {
+    FrameValues& values = frame.values;
+    values.count = argCount;
+    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
+    if (g_bridge.entries.CreateObject(cookie, argCount, values.args.pointers.get(), values.args.flags.get(),
+                                      createParam1, createParam2, createParam3) < 0) {
+      // Both the wrapper and the context hold the bridge's error afterwards.
+      ErrorState& error = frame.wrapper.error;
+      int32_t code = -1;
+      error.message.Reset();
+      AssignNarrow(error.message, g_bridge.entries.GetLastError(&code));
+      const HRESULT hr = MapBridgeError(context.lastError, code);
+      error.code = code;
+      context.lastError.code = code;
+      AssignBstr(context.lastError.message, error.message.Get());
+      throw HResultFailure{hr};
+    }
+    Require(WriteBackArgs(context, cookie, argCount, values.args.pointers.get(), args, argFlags));
+    return S_OK;
+  });
+}
+
+HRESULT CreateProxyWrapper(PalContext& context, int32_t cookie) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  UniqueBstr empty;
+  AssignNarrow(empty, "");
+  return context.AddWrapper(cookie, empty.Get(), empty.Get()) ? S_OK : E_FAIL;
+}
+
+HRESULT DestroyProxyWrapper(PalContext& context, int32_t cookie) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
+  context.RemoveWrapper(cookie);
+  return S_OK;
+}
+
+}  // namespace zul::ops

@@ -1,0 +1,94 @@
+#include "ops/frame.h"
+#include "ops/operations.h"
+
+namespace zul::ops {
+
+HRESULT CallMethod(PalContext& context, int32_t cookie, const OLECHAR* methodName, int32_t argCount,
+                   VARIANT* args, uint32_t* argFlags, VARIANT* result) {
+  return RunInFrame(context, cookie, methodName, [&](Frame& frame) {
+    FrameValues& values = frame.values;
+    values.count = argCount;
+    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
+    // The value in the slot stays the bridge's: it is converted, never released here.
+    BridgeValue* slot = nullptr;
+    if (g_bridge.entries.CallMethod(cookie, frame.name, argCount, values.args.pointers.get(),
+                                    values.args.flags.get(), result != nullptr ? &slot : nullptr) < 0) {
+      frame.RaiseBridgeError();
+    }
+    if (result != nullptr) {
+      uint32_t resultFlag = ArgFlag::Reorder;
+      Require(MarshalValueOut(context, cookie, slot, result, &resultFlag));
+    }
+    Require(WriteBackArgs(context, cookie, argCount, values.args.pointers.get(), args, argFlags));
+    return S_OK;
+  });
+}
+
+HRESULT GetProperty(PalContext& context, int32_t cookie, const OLECHAR* propertyName, VARIANT* value) {
+  return RunInFrame(context, cookie, propertyName, [&](Frame& frame) {
+    frame.values.result = g_bridge.entries.GetProperty(cookie, frame.name);
+    if (frame.values.result == nullptr) frame.RaiseBridgeError();
+    uint32_t resultFlag = ArgFlag::Reorder;
+    Require(MarshalValueOut(context, cookie, frame.values.result, value, &resultFlag));
+    return S_OK;
+  });
+}
+
+HRESULT SetProperty(PalContext& context, int32_t cookie, const OLECHAR* propertyName, int32_t argCount,
+                    VARIANT* args, uint32_t* argFlags) {
+  return RunInFrame(context, cookie, propertyName, [&](Frame& frame) {
+    FrameValues& values = frame.values;
+    values.count = argCount;
+    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
+    if (g_bridge.entries.SetProperty(cookie, frame.name, argCount, values.args.pointers.get(),
+                                     values.args.flags.get()) < 0) {
+      frame.RaiseBridgeError();
+    }
+    return S_OK;  // nothing is written back, whatever the flags say
+  });
+}
+
+HRESULT GetZULVariable(PalContext& context, int32_t cookie, const OLECHAR* variableName, VARIANT* value) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  if (value != nullptr) VariantClear(value);  // every outcome starts from a cleared result
+  return RunInFrame(context, cookie, variableName, [&](Frame& frame) {
+    frame.values.result = g_bridge.entries.GetZULVariable(cookie, frame.name);
+    if (frame.values.result == nullptr) frame.RaiseBridgeError();
+    uint32_t resultFlag = ArgFlag::Reorder;
+    Require(MarshalValueOut(context, cookie, frame.values.result, value, &resultFlag));
+    return S_OK;
+  });
+}
+
+HRESULT SetZULVariable(PalContext& context, int32_t cookie, const OLECHAR* variableName, VARIANT* value) {
+  return RunInFrame(context, cookie, variableName, [&](Frame& frame) {
+    FrameValues& values = frame.values;
+    values.count = 1;
+    uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder;
+    Require(MarshalArgsIn(context, cookie, 1, value, &flag, values.args));
+    if (g_bridge.entries.SetZULVariable(cookie, frame.name, values.args.pointers[0]) < 0)
+      frame.RaiseBridgeError();
+    return S_OK;
+  });
+}
+
+HRESULT ExecuteString(PalContext& context, int32_t cookie, const OLECHAR* command) {
+  // Nothing is raised here, so an empty bridge text leaves the wrapper's message empty.
+  return RunInFrame(context, cookie, command, [&](Frame& frame) -> HRESULT {
+    if (g_bridge.entries.ExecuteString(cookie, frame.name) < 0) {
+      return CaptureBridgeError(frame.wrapper.error, context.lastError);
+    }
+    return S_OK;
+  });
+}
+
+HRESULT Abort(PalContext& context, int32_t cookie) {
+  if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
+  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
+  // Outside any transaction: the activity to abort holds one.
+  if (g_bridge.entries.Abort(cookie) < 0) return CaptureBridgeError(wrapper->error, context.lastError);
+  return S_OK;
+}
+
+}  // namespace zul::ops
