@@ -127,6 +127,10 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
       // SafeArrayCreateEx stores the list it is given in reverse: rgsabound[k] must hold dims[k].
       bounds[m - 1 - k] = SAFEARRAYBOUND{static_cast<ULONG>(a->dims[k]), 0};
     }
+    // OLE Automation sizes an array's block in 32 bits: a larger one would be allocated cut short.
+    if (static_cast<uint64_t>(a->elementCount) > 0xFFFFFFFFull / size) {
+      return Fail(*wrapper, Msg::kAllocationFailed);
+    }
     created.Reset(
         SafeArrayCreateEx(variants ? VARTYPE(VT_VARIANT) : vt, static_cast<UINT>(m), bounds, nullptr));
     if (created.Get() == nullptr) return Fail(*wrapper, Msg::kAllocationFailed);
