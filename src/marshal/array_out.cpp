@@ -86,6 +86,16 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   WrapperInfo* wrapper = FindCaller(context, cookie);
   if (wrapper == nullptr) return false;
   if (value == nullptr || out == nullptr) return false;
+  // The value first: an object reference never travels out, whatever the target.
+  const BridgeArray* a = value->value.array;
+  if (a == nullptr) return false;
+  if (value->type == ZUL_TYP_OBJREF) return Fail(*wrapper, Msg::kObjectRefInOnly);
+  VARTYPE vt = VT_EMPTY;
+  uint32_t size = 0;
+  if (!OutputVarType(value->type, vt, size)) return false;
+  const int m = a->dimensionCount;
+  if (m == 0 || m > kMaxDimensions || !Consistent(*a, value->type)) return false;
+
   const bool byReference = (out->vt & VT_BYREF) != 0;
   if (byReference && (out->vt & VT_ARRAY) == 0) {
     // Bare storage of a scalar type cannot take an array.
@@ -102,15 +112,6 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   const VARTYPE base = out->vt & VT_TYPEMASK;
   const bool variants = base == VT_VARIANT;
   const bool reorder = argFlag == nullptr || (*argFlag & ArgFlag::Reorder) != 0;
-
-  const BridgeArray* a = value->value.array;
-  if (a == nullptr) return false;
-  if (value->type == ZUL_TYP_OBJREF) return Fail(*wrapper, Msg::kObjectRefInOnly);
-  VARTYPE vt = VT_EMPTY;
-  uint32_t size = 0;
-  if (!OutputVarType(value->type, vt, size)) return false;
-  const int m = a->dimensionCount;
-  if (m == 0 || m > kMaxDimensions || !Consistent(*a, value->type)) return false;
   if (variants) {
     size = sizeof(VARIANT);
   }
