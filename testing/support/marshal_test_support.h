@@ -1,0 +1,144 @@
+// Shared by the marshalling tests: a context with one registered caller bound to the bridge double,
+// argument lists that give their bridge memory back, and SAFEARRAYs built by their stored bounds.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bridge_double_client.h"
+#include "bstr_util.h"
+#include "error/strings.h"
+#include "loader/binding.h"
+#include "marshal/marshal.h"
+
+namespace zul::testing {
+
+inline constexpr int32_t kCaller = 3;
+inline constexpr const char* kUntouched = "untouched";
+
+// An argument list that ReleaseArgList disposes of when it goes out of scope.
+struct ArgList {
+  ArgList(PalContext& contextIn, int32_t countIn) : context(contextIn), count(countIn) {}
+  ArgList(ArgList&&) = default;
+  ~ArgList() {
+    if (list.pointers) ReleaseArgList(context, kCaller, count, list.pointers.get());
+  }
+  BridgeValue& operator[](int i) { return list.values[i]; }
+
+  PalContext& context;
+  int32_t count;
+  BridgeArgList list;
+  bool ok = false;
+};
+
+class MarshalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bridge = &BoundBridgeDouble();
+    ASSERT_TRUE(context.AddWrapper(kCaller, OLESTR("Caller"), OLESTR("proc")));
+    AssignNarrow(Wrapper().error.message, kUntouched);
+  }
+  // Whatever a test moved, every block went back to its owner.
+  void TearDown() override {
+    EXPECT_EQ(bridge->TotalOutstandingBlocks(), 0);
+    EXPECT_EQ(bridge->BadReleases(), 0);
+  }
+
+  // Between the rows of one test: nothing held so far, and a fresh journal.
+  void ExpectNothingHeldAndReset() {
+    EXPECT_EQ(bridge->TotalOutstandingBlocks(), 0);
+    EXPECT_EQ(bridge->BadReleases(), 0);
+    bridge->Reset();
+  }
+
+  WrapperInfo& Wrapper() { return *context.FindWrapper(kCaller); }
+  std::string Message() { return Ascii(Wrapper().error.message.Get()); }
+  void ResetMessage() { AssignNarrow(Wrapper().error.message, kUntouched); }
+
+  ArgList In(std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
+    ArgList result(context, static_cast<int32_t>(args.size()));
+    result.ok = MarshalArgsIn(context, kCaller, result.count, args.data(), flags.data(), result.list);
+    return result;
+  }
+  ArgList InOne(VARIANT arg, uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder) {
+    std::vector<VARIANT> args{arg};
+    std::vector<uint32_t> flags{flag};
+    return In(args, flags);
+  }
+  // The values as the bridge receives them, through the double's journal.
+  const BridgeValue* SeenByBridge(ArgList& args) {
+    g_bridge.entries.CallMethod(kCaller, "m", args.count, args.list.pointers.get(), args.list.flags.get(),
+                                nullptr);
+    return bridge->CallsTo(BridgeEntry::kCallMethod).back()->values;
+  }
+
+  PalContext context;
+  BridgeDouble* bridge = nullptr;
+};
+
+// A new SAFEARRAY whose stored rgsabound[k] holds stored[k] elements (creation lists them reversed).
+inline SAFEARRAY* NewArray(VARTYPE vt, const std::vector<ULONG>& stored) {
+  const auto m = static_cast<UINT>(stored.size());
+  std::vector<SAFEARRAYBOUND> bounds(m);
+  for (UINT k = 0; k < m; ++k) bounds[m - 1 - k] = {stored[k], 0};
+  SAFEARRAY* psa = SafeArrayCreate(vt, m, bounds.data());
+  EXPECT_NE(psa, nullptr);
+  for (UINT k = 0; psa != nullptr && k < m; ++k) EXPECT_EQ(psa->rgsabound[k].cElements, stored[k]);
+  return psa;
+}
+
+// Undoes what a test did to make an array fixed or locked, then destroys it.
+inline void FreeArray(SAFEARRAY* psa) {
+  if (psa == nullptr) return;
+  psa->fFeatures &= ~(FADF_STATIC | FADF_FIXEDSIZE);
+  while (psa->cLocks != 0) SafeArrayUnlock(psa);
+  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}
+
+inline VARIANT Var(VARTYPE vt, int64_t bits = 0) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = vt;
+  v.llVal = bits;
+  return v;
+}
+
+inline VARIANT Str(const char* ascii) {
+  VARIANT v = Var(VT_BSTR);
+  v.bstrVal = ascii != nullptr ? SysAllocString(Wide(ascii).c_str()) : nullptr;
+  return v;
+}
+
+inline VARIANT Ref(VARIANT* target) {
+  VARIANT v = Var(VT_BYREF | VT_VARIANT);
+  v.pvarVal = target;
+  return v;
+}
+
+inline std::string Chars(const char* chars) {
+  return chars != nullptr ? chars : "<null>";
+}
+
+// A BSTR's text with null and empty alike, as OLE Automation treats them.
+inline std::string Text(BSTR bstr) {
+  return bstr != nullptr ? Ascii(bstr) : "";
+}
+
+template <class T>
+uint64_t Raw(T value) {
+  uint64_t raw = 0;
+  std::memcpy(&raw, &value, sizeof value);
+  return raw;
+}
+
+template <class T>
+T Bits(const void* from) {
+  T value;
+  std::memcpy(&value, from, sizeof value);
+  return value;
+}
+
+}  // namespace zul::testing
