@@ -33,8 +33,8 @@ bool Consistent(const BridgeArray& a, uint8_t code) {
     if (a.dims[k] < 0 || (a.dims[k] != 0 && count > INT64_MAX / a.dims[k])) return false;
     count *= a.dims[k];
   }
-  return count == a.elementCount && a.totalBytes == count * a.elementSize &&
-         (count == 0 || a.data != nullptr);
+  return count == a.elementCount && count <= INT64_MAX / a.elementSize &&
+         a.totalBytes == count * a.elementSize && (count == 0 || a.data != nullptr);
 }
 
 // Writes bridge element from into the SAFEARRAY element at to.
