@@ -66,7 +66,7 @@ struct Result {
                   static_cast<size_t>(array.elementSize));
     }
     array.elementCount = n;
-    array.totalBytes = n * array.elementSize;
+    array.totalBytes = static_cast<int64_t>(static_cast<uint64_t>(n) * array.elementSize);  // as it wraps
     array.data = data.data();
     array.dimensionCount = static_cast<uint8_t>(dims.size());
     std::copy_n(dims.begin(), std::min<size_t>(dims.size(), 8), array.dims);
@@ -621,6 +621,12 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
       {"no dimensions", Var(VT_EMPTY), ZUL_TYP_LONG, {3}, kNoDimensions, kUntouched},
       {"nine dimensions", Var(VT_EMPTY), ZUL_TYP_LONG, {1, 1, 1, 1, 1, 1, 1, 1, 1}, kNone, kUntouched},
       {"no descriptor", Var(VT_EMPTY), ZUL_TYP_LONG, {3}, kNoDescriptor, kUntouched},
+      {"more bytes than 64 bits count",
+       Var(VT_EMPTY),
+       ZUL_TYP_DOUBLE,
+       {int64_t{1} << 62},
+       kClaimed,
+       kUntouched},
       {"a dimension beyond ULONG",
        Var(VT_EMPTY),
        ZUL_TYP_BYTE,
