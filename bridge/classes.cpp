@@ -1,0 +1,117 @@
+#include "classes.h"
+
+namespace zul::bridge {
+namespace {
+
+constexpr uint32_t kInOnly = 0x0001;
+constexpr uint32_t kWriteBack = 0x0002;
+
+}  // namespace
+
+Value CallContext::Arg(int index) const {
+  return ReadValue(values[index], "argument " + std::to_string(index + 1));
+}
+
+BridgeValue& CallContext::ByReference(int index) const {
+  const uint32_t flag = flags != nullptr ? flags[index] : 0;
+  if ((flag & kWriteBack) == 0 || (flag & kInOnly) != 0) {
+    Bad("argument " + std::to_string(index + 1) + " must be passed by reference (flag 0x0002)");
+  }
+  if (values[index] == nullptr) Arg(index);  // reports the null record
+  return *values[index];
+}
+
+void CallContext::Bad(const std::string& detail) const {
+  Fail(kBadArgument, member + ": " + detail + ".");
+}
+
+std::string Counted(int64_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+const ClassSpec& SpecOf(ClassKind kind) {
+  switch (kind) {
+    case ClassKind::kMatrix:
+      return MatrixClass();
+    case ClassKind::kText:
+      return TextClass();
+    case ClassKind::kEcho:
+      return EchoClass();
+    case ClassKind::kWorker:
+      break;
+  }
+  return WorkerClass();
+}
+
+std::optional<ClassKind> FindClass(const std::string& name) {
+  for (ClassKind kind : {ClassKind::kMatrix, ClassKind::kText, ClassKind::kEcho, ClassKind::kWorker}) {
+    if (Lower(name) == Lower(ClassName(kind))) return kind;
+  }
+  return std::nullopt;
+}
+
+void ConstructObject(CallContext& ctx) {
+  const ClassSpec& spec = SpecOf(ctx.object.kind);
+  if (ctx.count != spec.constructorArity) {
+    Fail(kArgumentCount, std::string(spec.name) + " takes " +
+                             Counted(spec.constructorArity, "constructor argument") + ", not " +
+                             std::to_string(ctx.count) + ".");
+  }
+  ctx.member = spec.name;
+  if (spec.construct != nullptr) spec.construct(ctx);
+}
+
+Value CallObjectMethod(CallContext& ctx, const std::string& name) {
+  const ClassSpec& spec = SpecOf(ctx.object.kind);
+  for (const MethodSpec& method : spec.methods) {
+    if (Lower(name) != Lower(method.name)) continue;
+    ctx.member = std::string(spec.name) + "." + method.name;
+    if (ctx.count != method.arity) {
+      Fail(kArgumentCount, ctx.member + " takes " + Counted(method.arity, "argument") + ", not " +
+                               std::to_string(ctx.count) + ".");
+    }
+    return method.call(ctx);
+  }
+  Fail(kUnknownMethod, std::string(spec.name) + " has no method '" + name + "'.");
+}
+
+Value GetObjectProperty(const Object& object, const std::string& name) {
+  const ClassSpec& spec = SpecOf(object.kind);
+  for (const PropertySpec& property : spec.properties) {
+    if (Lower(name) == Lower(property.name)) return property.get(object);
+  }
+  Fail(kPropertyError, std::string(spec.name) + " has no property '" + name + "'.");
+}
+
+void SetObjectProperty(CallContext& ctx, const std::string& name) {
+  const ClassSpec& spec = SpecOf(ctx.object.kind);
+  for (const PropertySpec& property : spec.properties) {
+    if (Lower(name) != Lower(property.name)) continue;
+    ctx.member = std::string(spec.name) + "." + property.name;
+    if (property.set == nullptr) Fail(kPropertyError, ctx.member + " is read-only.");
+    if (ctx.count != 1)
+      Fail(kArgumentCount, ctx.member + " takes 1 value, not " + std::to_string(ctx.count) + ".");
+    property.set(ctx, ReadValue(ctx.values[0], "value"));
+    return;
+  }
+  Fail(kPropertyError, std::string(spec.name) + " has no property '" + name + "'.");
+}
+
+void DeliverEvent(Object& object, const EventRecord& event) {
+  if (!SpecOf(object.kind).handlesEvents) {
+    Fail(kNoEvents, std::string(ClassName(object.kind)) + " objects do not handle events.");
+  }
+  if (event.eventKind < 1 || event.eventKind > 9) {
+    Fail(kNoEvents, "Unknown event kind " + std::to_string(event.eventKind) + "; the kinds are 1 to 9.");
+  }
+  object.lastEvent = event.eventKind;
+}
+
+void AttachWindow(Object& object, void* window) {
+  if (!SpecOf(object.kind).handlesEvents) {
+    Fail(kNoEvents, std::string(ClassName(object.kind)) + " objects have no window to attach.");
+  }
+  object.window = window;
+}
+
+}  // namespace zul::bridge
