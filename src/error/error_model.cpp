@@ -20,30 +20,16 @@ constexpr BridgeErrorRow kBridgeErrors[] = {
     {-2002, E_ABORT, nullptr}, {-2001, E_ACCESSDENIED, kBusyMessage},
 };
 
-// Stores a wide message without raising; false when it cannot be allocated.
-bool TryAssignWide(UniqueBstr& field, const OLECHAR* text) noexcept {
-  try {
-    AssignWide(field, text);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 }  // namespace
 
 void SetContextError(ErrorState& contextError, const char* text) {
-  contextError.code = -1;
-  AssignNarrow(contextError.message, text);
+  contextError.Set(-1, text);
 }
 
 HRESULT MapBridgeError(ErrorState& contextError, int32_t bridgeCode) {
   for (const BridgeErrorRow& row : kBridgeErrors) {
     if (row.bridgeCode != bridgeCode) continue;
-    if (row.contextMessage != nullptr) {
-      contextError.code = bridgeCode;
-      AssignNarrow(contextError.message, row.contextMessage);
-    }
+    if (row.contextMessage != nullptr) contextError.Set(bridgeCode, row.contextMessage);
     return row.hr;
   }
   return E_FAIL;
@@ -54,22 +40,18 @@ HRESULT HandleRaisedFailure(ErrorState& wrapperError) noexcept {
   switch (failure.kind) {
     case FailureKind::kHResult:
       if (failure.hr == E_OUTOFMEMORY) {
-        TryAssignWide(wrapperError.message, kOutOfMemoryMessage);
+        wrapperError.TrySetMessage(kOutOfMemoryMessage);
         return E_OUTOFMEMORY;
       }
-      if (!wrapperError.HasMessage() && !TryAssignWide(wrapperError.message, kUnexpectedMessage)) {
-        return E_OUTOFMEMORY;
-      }
+      if (!wrapperError.HasMessage() && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
       return failure.hr;
     case FailureKind::kConversion:
-      if (!wrapperError.HasMessage() && !TryAssignWide(wrapperError.message, kUnexpectedMessage)) {
-        return E_OUTOFMEMORY;
-      }
+      if (!wrapperError.HasMessage() && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
       return E_FAIL;
     case FailureKind::kOther:
       break;
   }
-  if (!TryAssignWide(wrapperError.message, kUnexpectedMessage)) return E_OUTOFMEMORY;
+  if (!wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
   return E_UNEXPECTED;
 }
 

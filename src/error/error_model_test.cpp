@@ -16,6 +16,7 @@ namespace zul {
 namespace {
 
 using testing::Ascii;
+using testing::MessageOf;
 
 constexpr const char* kUntouched = "before";
 
@@ -46,21 +47,21 @@ TEST(MapBridgeError, MapsEveryKnownCodeAndNothingElse) {
   for (const MapCase& c : kMapCases) {
     SCOPED_TRACE(c.bridgeCode);
     ErrorState context;
-    context.code = 7;
-    AssignNarrow(context.message, kUntouched);
+    context.SetCode(7);
+    context.SetMessage(kUntouched);
 
     EXPECT_EQ(MapBridgeError(context, c.bridgeCode), c.expected);
-    EXPECT_EQ(context.code, c.contextCode);
-    EXPECT_EQ(Ascii(context.message.Get()), c.contextMessage);
+    EXPECT_EQ(context.Code(), c.contextCode);
+    EXPECT_EQ(MessageOf(context), c.contextMessage);
   }
 }
 
 TEST(SetContextError, StoresCodeMinusOneAndTheText) {
   ErrorState context;
-  context.code = -2001;
+  context.SetCode(-2001);
   SetContextError(context, "Invalid cookie.  Object has not been created.");
-  EXPECT_EQ(context.code, -1);
-  EXPECT_EQ(Ascii(context.message.Get()), "Invalid cookie.  Object has not been created.");
+  EXPECT_EQ(context.Code(), -1);
+  EXPECT_EQ(MessageOf(context), "Invalid cookie.  Object has not been created.");
 }
 
 // ---- the three handlers -------------------------------------------------------------------------
@@ -119,8 +120,8 @@ TEST(RunGuarded, EachFailureKindGivesItsResultAndMessage) {
   for (const HandlerCase& c : kHandlerCases) {
     SCOPED_TRACE(c.name);
     ErrorState wrapper;
-    wrapper.code = -1234;
-    AssignNarrow(wrapper.message, c.messageBefore);
+    wrapper.SetCode(-1234);
+    wrapper.SetMessage(c.messageBefore);
 
     const HRESULT hr = RunGuarded(wrapper, [&]() -> HRESULT {
       RaiseKind(c.raise, c.carried);
@@ -128,15 +129,15 @@ TEST(RunGuarded, EachFailureKindGivesItsResultAndMessage) {
     });
 
     EXPECT_EQ(hr, c.expected);
-    EXPECT_EQ(Ascii(wrapper.message.Get()), c.messageAfter);
-    EXPECT_EQ(wrapper.code, -1234) << "the handlers never change the code";
+    EXPECT_EQ(MessageOf(wrapper), c.messageAfter);
+    EXPECT_EQ(wrapper.Code(), -1234) << "the handlers never change the code";
   }
 }
 
 TEST(RunGuarded, WorkThatSucceedsReturnsItsOwnResultAndLeavesTheStateAlone) {
   ErrorState wrapper;
   EXPECT_EQ(RunGuarded(wrapper, [] { return S_FALSE; }), S_FALSE);
-  EXPECT_EQ(wrapper.message.Get(), nullptr);
+  EXPECT_EQ(wrapper.CopyMessage().Get(), nullptr);
 }
 
 // ---- the bridge's last error --------------------------------------------------------------------
@@ -150,15 +151,15 @@ class CaptureBridgeErrorTest : public ::testing::Test {
 TEST_F(CaptureBridgeErrorTest, CopiesCodeAndTextAndMapsTheCode) {
   ErrorState context;
   ErrorState wrapper;
-  AssignNarrow(wrapper.message, "old");
+  wrapper.SetMessage("old");
   bridge_->SetLastError(-2001, "process 3 is running a script");
 
   EXPECT_EQ(CaptureBridgeError(wrapper, context), E_ACCESSDENIED);
 
-  EXPECT_EQ(wrapper.code, -2001);
-  EXPECT_EQ(Ascii(wrapper.message.Get()), "process 3 is running a script");
-  EXPECT_EQ(context.code, -2001);
-  EXPECT_EQ(Ascii(context.message.Get()), "The object's associated ZUL process is currently busy.");
+  EXPECT_EQ(wrapper.Code(), -2001);
+  EXPECT_EQ(MessageOf(wrapper), "process 3 is running a script");
+  EXPECT_EQ(context.Code(), -2001);
+  EXPECT_EQ(MessageOf(context), "The object's associated ZUL process is currently busy.");
   const auto calls = bridge_->CallsTo(BridgeEntry::kGetLastError);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0]->args[0], 1) << "asked with a place for the code";
@@ -167,13 +168,13 @@ TEST_F(CaptureBridgeErrorTest, CopiesCodeAndTextAndMapsTheCode) {
 TEST_F(CaptureBridgeErrorTest, ANullTextLeavesNoMessage) {
   ErrorState context;
   ErrorState wrapper;
-  AssignNarrow(wrapper.message, "old");
+  wrapper.SetMessage("old");
   bridge_->SetLastError(-17, nullptr);
 
   EXPECT_EQ(CaptureBridgeError(wrapper, context), E_FAIL);
-  EXPECT_EQ(wrapper.code, -17);
-  EXPECT_EQ(wrapper.message.Get(), nullptr);
-  EXPECT_EQ(context.message.Get(), nullptr);
+  EXPECT_EQ(wrapper.Code(), -17);
+  EXPECT_EQ(wrapper.CopyMessage().Get(), nullptr);
+  EXPECT_EQ(context.CopyMessage().Get(), nullptr);
 }
 
 }  // namespace

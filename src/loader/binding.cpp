@@ -39,7 +39,7 @@ bool BindLocked(ErrorState& contextError) {
   if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", &module)) {
     const SystemText reason(GetLastError());
     std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile, reason.Get());
-    AssignNarrow(contextError.message, message);  // the code stays as it is
+    contextError.SetMessage(message);  // the code stays as it is
     return false;
   }
 
@@ -59,7 +59,7 @@ bool BindLocked(ErrorState& contextError) {
   const int32_t result = g_bridge.entries.Initialize(&init);
   g_bridge.bound.store(true, std::memory_order_release);
   if (result < 0) {
-    AssignNarrow(contextError.message, g_bridge.entries.GetLastError(nullptr));
+    contextError.SetMessage(g_bridge.entries.GetLastError(nullptr));
     return false;
   }
   return true;
@@ -96,11 +96,12 @@ int ResolveBridgeEntries(HMODULE module, BridgeEntries& entries) noexcept {
 }
 
 HRESULT CaptureBridgeError(ErrorState& state, ErrorState& contextError) {
-  state.code = -1;
-  state.message.Reset();
-  const char* text = g_bridge.entries.GetLastError(&state.code);
-  AssignNarrow(state.message, text);
-  return MapBridgeError(contextError, state.code);
+  state.ClearMessage();
+  int32_t code = -1;  // the bridge writes its code here
+  const char* text = g_bridge.entries.GetLastError(&code);
+  state.SetCode(code);
+  state.SetMessage(text);
+  return MapBridgeError(contextError, code);
 }
 
 }  // namespace zul

@@ -20,7 +20,10 @@ bool ResolveObjectReference(int32_t cookie, WrapperInfo& wrapper, IUnknown* obje
   const int32_t found = g_bridge.entries.ObjRefCookie2Hvid(cookie, objectCookie->lVal);
   if (found < 1) {
     // The bridge's own text; the bridge writes the code.
-    AssignNarrow(wrapper.error.message, g_bridge.entries.GetLastError(&wrapper.error.code));
+    int32_t code = wrapper.error.Code();
+    const char* text = g_bridge.entries.GetLastError(&code);
+    wrapper.error.SetCode(code);
+    wrapper.error.SetMessage(text);
     return false;
   }
   handle = found;

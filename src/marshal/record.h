@@ -23,8 +23,7 @@ inline WrapperInfo* FindCaller(PalContext& context, int32_t cookie) {
 
 // Records text on the wrapper with code -1 and reports failure.
 inline bool Fail(WrapperInfo& wrapper, const char* text) {
-  wrapper.error.code = -1;
-  AssignNarrow(wrapper.error.message, text);
+  wrapper.error.Set(-1, text);
   return false;
 }
 

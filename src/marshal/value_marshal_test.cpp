@@ -19,6 +19,7 @@ using testing::Chars;
 using testing::kCaller;
 using testing::kUntouched;
 using testing::MarshalTest;
+using testing::MessageOf;
 using testing::Raw;
 using testing::Ref;
 using testing::Str;
@@ -159,14 +160,14 @@ TEST_F(MarshalTest, AnUnknownCookieIsRecordedOnTheContextByEveryConversion) {
   BridgeValue value{};
   for (int which = 0; which < 4; ++which) {
     SCOPED_TRACE(which);
-    AssignNarrow(context.lastError.message, kUntouched);
-    context.lastError.code = 0;
+    context.lastError.SetMessage(kUntouched);
+    context.lastError.SetCode(0);
     EXPECT_FALSE(which == 0   ? MarshalVariantIn(context, 99, &arg, &value, nullptr)
                  : which == 1 ? MarshalArrayIn(context, 99, &arg, &value, nullptr)
                  : which == 2 ? MarshalValueOut(context, 99, &value, &out, nullptr)
                               : MarshalArrayOut(context, 99, &value, &out, nullptr));
-    EXPECT_EQ(Ascii(context.lastError.message.Get()), "Invalid cookie.  Object has not been created.");
-    EXPECT_EQ(context.lastError.code, -1);
+    EXPECT_EQ(MessageOf(context.lastError), "Invalid cookie.  Object has not been created.");
+    EXPECT_EQ(context.lastError.Code(), -1);
   }
   EXPECT_EQ(Message(), kUntouched);
 }
@@ -330,7 +331,7 @@ TEST_F(MarshalTest, ObjectReferencesResolveThroughCookieAndGiveBackEveryReferenc
       SCOPED_TRACE(::testing::Message() << c.name << " vt " << vt);
       ExpectNothingHeldAndReset();
       ResetMessage();
-      Wrapper().error.code = -1;
+      Wrapper().error.SetCode(-1);
       if (c.handle != 0) bridge->SetResult(static_cast<int>(BridgeEntry::kObjRefCookie2Hvid), c.handle);
       bridge->SetLastError(-3005, "no such object");
       StubWrapperObject object;
@@ -347,7 +348,7 @@ TEST_F(MarshalTest, ObjectReferencesResolveThroughCookieAndGiveBackEveryReferenc
         ArgList in = InOne(arg);
         EXPECT_EQ(in.ok, c.message == nullptr);
         EXPECT_EQ(Message(), c.message != nullptr ? c.message : kUntouched);
-        EXPECT_EQ(Wrapper().error.code, c.code);
+        EXPECT_EQ(Wrapper().error.Code(), c.code);
         if (c.message == nullptr) {
           EXPECT_EQ(in[0].type, ZUL_TYP_OBJREF);
           EXPECT_EQ(in[0].flags, 0);

@@ -10,7 +10,7 @@ HRESULT ReadLastError(PalContext& context, int32_t cookie, BSTR* message) noexce
   const WrapperInfo* wrapper = cookie > 0 ? context.FindWrapper(cookie) : nullptr;
   const ErrorState& state = wrapper != nullptr ? wrapper->error : context.lastError;
   // A copy that cannot be allocated is not reported: the caller gets null and S_OK.
-  if (state.HasMessage()) CopyBstrOut(state.message.Get(), message);
+  state.CopyMessageOut(message);
   return S_OK;
 }
 

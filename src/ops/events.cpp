@@ -62,10 +62,12 @@ HRESULT OnEvent(PalContext& context, int32_t cookie, EventRecord* event) {
   if (transaction.Begin() < 0) return S_FALSE;  // a busy object drops the event
   if (g_bridge.entries.OnEvent(cookie, event) >= 0) return S_OK;
 
-  // The context's message carries the bridge's text until the exception is raised.
+  // The context's message carries the bridge's text until the exception is raised; the text is
+  // built from a copy of it, which no other thread's failure can change meanwhile.
   const char* bridgeText = g_bridge.entries.GetLastError(nullptr);
-  AssignNarrow(context.lastError.message, bridgeText != nullptr ? bridgeText : "");
+  context.lastError.SetMessage(bridgeText != nullptr ? bridgeText : "");
   transaction.End();
+  const UniqueBstr description = context.lastError.CopyMessage();
 
   char head[128];
   std::snprintf(head, sizeof head, "ERROR: Event '%s' : Tarrow wrapper object", EventName(event));
@@ -79,26 +81,28 @@ HRESULT OnEvent(PalContext& context, int32_t cookie, EventRecord* event) {
   }
   UniqueBstr source;
   AssignBstr(source, text.Get());
-  if (context.lastError.HasMessage()) {
+  if (SysStringLen(description.Get()) != 0) {
     Append(text, ".\n");
-    Append(text, context.lastError.message.Get());
+    Append(text, description.Get());
   }
   Append(text, "\n");
 
   Diagnose(text.Get());
   if (wrapper != nullptr) {
-    wrapper->error.code = -1;
-    AssignBstr(wrapper->error.message, text.Get());
+    UniqueBstr copy;
+    AssignBstr(copy, text.Get());
+    wrapper->error.SetCode(-1);
+    wrapper->error.SetMessage(std::move(copy));
   }
   IErrorInfo* errorInfo = nullptr;
   UniqueComPtr<ICreateErrorInfo> creator;
   if (SUCCEEDED(CreateErrorInfo(creator.Receive()))) {
     creator->SetSource(source.Get());
-    creator->SetDescription(context.lastError.message.Get());
+    creator->SetDescription(description.Get());
     if (FAILED(creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo))))
       errorInfo = nullptr;
   }
-  context.lastError.message.Reset();
+  context.lastError.ClearMessage();
   throw _com_error(E_UNEXPECTED, errorInfo);  // the exception owns the one reference
 }
 

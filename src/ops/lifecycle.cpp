@@ -72,13 +72,13 @@ HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARI
                                       createParam1, createParam2, createParam3) < 0) {
       // Both the wrapper and the context hold the bridge's error afterwards.
       ErrorState& error = frame.wrapper.error;
+      error.ClearMessage();
       int32_t code = -1;
-      error.message.Reset();
-      AssignNarrow(error.message, g_bridge.entries.GetLastError(&code));
+      error.SetMessage(g_bridge.entries.GetLastError(&code));
       const HRESULT hr = MapBridgeError(context.lastError, code);
-      error.code = code;
-      context.lastError.code = code;
-      AssignBstr(context.lastError.message, error.message.Get());
+      error.SetCode(code);
+      context.lastError.SetCode(code);
+      context.lastError.SetMessage(error.CopyMessage());
       throw HResultFailure{hr};
     }
     Require(WriteBackArgs(context, cookie, argCount, values.args.pointers.get(), args, argFlags));

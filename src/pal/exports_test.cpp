@@ -15,6 +15,7 @@ namespace zul {
 namespace {
 
 using testing::Ascii;
+using testing::MessageOf;
 
 void NotifyStub(BSTR, BSTR, void*) {}
 void OutputStub(BSTR, void*) {}
@@ -60,8 +61,8 @@ class DetachedModule : public ::testing::Test {
 };
 
 TEST_F(DetachedModule, EveryGatedExportAnswersEFailAndTouchesNothing) {
-  AssignNarrow(Context().lastError.message, "context text");
-  Context().lastError.code = -55;
+  Context().lastError.SetMessage("context text");
+  Context().lastError.SetCode(-55);
   BSTR sentinel = reinterpret_cast<BSTR>(0x10);
   BSTR out = sentinel;
   VARIANT variant;
@@ -80,8 +81,8 @@ TEST_F(DetachedModule, EveryGatedExportAnswersEFailAndTouchesNothing) {
     EXPECT_EQ(variant.vt, VT_I4);
     EXPECT_EQ(variant.lVal, 99);
     EXPECT_EQ(cookie, -77);
-    EXPECT_EQ(Context().lastError.code, -55);
-    EXPECT_EQ(Ascii(Context().lastError.message.Get()), "context text");
+    EXPECT_EQ(Context().lastError.Code(), -55);
+    EXPECT_EQ(MessageOf(Context().lastError), "context text");
   }
 }
 
@@ -101,7 +102,7 @@ TEST(Exports, CallbackExportsAnswerSOkOnceAttached) {
 }
 
 TEST(Exports, GetLastErrorReadsTheContextThroughTheGate) {
-  AssignNarrow(Context().lastError.message, "Invalid cookie.  Object has not been created.");
+  Context().lastError.SetMessage("Invalid cookie.  Object has not been created.");
   BSTR message = nullptr;
   ASSERT_EQ(ZUL_MSCOMPAL_GetLastError(0, &message), S_OK);
   UniqueBstr owned = UniqueBstr::Adopt(message);

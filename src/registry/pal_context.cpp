@@ -6,8 +6,7 @@
 namespace zul {
 
 PalContext::PalContext() {
-  lastError.code = -1;
-  AssignNarrow(lastError.message, "");
+  lastError.Set(-1, "");
   g_instanceCounter.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -10,6 +10,7 @@ namespace zul {
 namespace {
 
 using testing::Ascii;
+using testing::MessageOf;
 
 void NotifyStub(BSTR, BSTR, void*) {}
 void OutputStub(BSTR, void*) {}
@@ -23,8 +24,8 @@ TEST(WrapperRegistry, NewRecordHoldsItsCookieNamesAndNothingElse) {
   EXPECT_EQ(record->cookie, 7);
   EXPECT_EQ(Ascii(record->className.Get()), "Matrix");
   EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
-  EXPECT_EQ(record->error.code, -1);
-  EXPECT_EQ(record->error.message.Get(), nullptr);
+  EXPECT_EQ(record->error.Code(), -1);
+  EXPECT_EQ(record->error.CopyMessage().Get(), nullptr);
   EXPECT_EQ(record->Notify(), std::make_pair(ZulNotifyCallback{}, static_cast<void*>(nullptr)));
   EXPECT_EQ(record->Output(), std::make_pair(ZulOutputCallback{}, static_cast<void*>(nullptr)));
   EXPECT_EQ(registry.Find(8), nullptr);
@@ -64,8 +65,8 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   WrapperRegistry registry;
   ASSERT_TRUE(registry.Add(3, OLESTR("First"), OLESTR("p")));
   WrapperInfo* first = registry.Find(3);
-  first->error.code = -2001;
-  first->error.message.Reset(SysAllocString(OLESTR("busy")));
+  first->error.SetCode(-2001);
+  first->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("busy"))));
   int userData = 0;
   first->SetNotify(NotifyStub, nullptr);
   first->SetOutput(OutputStub, &userData);
@@ -75,8 +76,8 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   EXPECT_EQ(registry.Find(3), first);
   EXPECT_EQ(Ascii(first->className.Get()), "First");
   EXPECT_EQ(Ascii(first->procName.Get()), "p");
-  EXPECT_EQ(first->error.code, -2001);
-  EXPECT_EQ(Ascii(first->error.message.Get()), "busy");
+  EXPECT_EQ(first->error.Code(), -2001);
+  EXPECT_EQ(MessageOf(first->error), "busy");
   EXPECT_EQ(first->Notify().first, NotifyStub);
   EXPECT_EQ(first->Output(), std::make_pair(ZulOutputCallback{OutputStub}, static_cast<void*>(&userData)));
 }
@@ -85,8 +86,8 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   WrapperRegistry registry;
   ASSERT_TRUE(registry.Add(-4, OLESTR("Old"), nullptr));
   WrapperInfo* old = registry.Find(-4);
-  old->error.code = -5;
-  old->error.message.Reset(SysAllocString(OLESTR("stale")));
+  old->error.SetCode(-5);
+  old->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("stale"))));
   old->SetNotify(NotifyStub, nullptr);
 
   EXPECT_TRUE(registry.Remove(-4));
@@ -98,8 +99,8 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   const WrapperInfo* fresh = registry.Find(-4);
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(Ascii(fresh->className.Get()), "New");
-  EXPECT_EQ(fresh->error.code, -1);
-  EXPECT_EQ(fresh->error.message.Get(), nullptr);
+  EXPECT_EQ(fresh->error.Code(), -1);
+  EXPECT_EQ(fresh->error.CopyMessage().Get(), nullptr);
   EXPECT_EQ(fresh->Notify().first, nullptr);
 }
 
@@ -111,7 +112,7 @@ TEST(WrapperRegistry, TeardownFreesEveryRecordWithOrWithoutTheLock) {
     WrapperRegistry registry;
     for (int32_t cookie = 1; cookie <= 5; ++cookie)
       ASSERT_TRUE(registry.Add(cookie, OLESTR("C"), OLESTR("P")));
-    registry.Find(2)->error.message.Reset(SysAllocString(OLESTR("message")));
+    registry.Find(2)->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("message"))));
     if (!lockLive) DeleteRegistryLock();
     registry.Teardown();
     if (!lockLive) CreateRegistryLock();

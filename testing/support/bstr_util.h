@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "error/error_state.h"
 #include "platform/ole.h"
 
 namespace zul::testing {
@@ -18,6 +19,12 @@ inline std::string Ascii(BSTR bstr) {
 // A wide copy of an ASCII text.
 inline std::basic_string<OLECHAR> Wide(const std::string& ascii) {
   return std::basic_string<OLECHAR>(ascii.begin(), ascii.end());
+}
+
+// The message an error state holds, as Ascii gives it.
+inline std::string MessageOf(const ErrorState& state) {
+  const UniqueBstr message = state.CopyMessage();
+  return Ascii(message.Get());
 }
 
 }  // namespace zul::testing

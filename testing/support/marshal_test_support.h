@@ -39,7 +39,7 @@ class MarshalTest : public ::testing::Test {
   void SetUp() override {
     bridge = &BoundBridgeDouble();
     ASSERT_TRUE(context.AddWrapper(kCaller, OLESTR("Caller"), OLESTR("proc")));
-    AssignNarrow(Wrapper().error.message, kUntouched);
+    Wrapper().error.SetMessage(kUntouched);
   }
   // Whatever a test moved, every block went back to its owner.
   void TearDown() override {
@@ -55,8 +55,8 @@ class MarshalTest : public ::testing::Test {
   }
 
   WrapperInfo& Wrapper() { return *context.FindWrapper(kCaller); }
-  std::string Message() { return Ascii(Wrapper().error.message.Get()); }
-  void ResetMessage() { AssignNarrow(Wrapper().error.message, kUntouched); }
+  std::string Message() { return MessageOf(Wrapper().error); }
+  void ResetMessage() { Wrapper().error.SetMessage(kUntouched); }
 
   ArgList In(std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
     ArgList result(context, static_cast<int32_t>(args.size()));
