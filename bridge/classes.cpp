@@ -29,7 +29,7 @@ std::string Counted(int64_t n, const std::string& noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-const ClassSpec& SpecOf(ClassKind kind) {
+const ClassInfo& InfoOf(ClassKind kind) {
   switch (kind) {
     case ClassKind::kMatrix:
       return MatrixClass();
@@ -51,54 +51,54 @@ std::optional<ClassKind> FindClass(const std::string& name) {
 }
 
 void ConstructObject(CallContext& ctx) {
-  const ClassSpec& spec = SpecOf(ctx.object.kind);
-  if (ctx.count != spec.constructorArity) {
-    Fail(kArgumentCount, std::string(spec.name) + " takes " +
-                             Counted(spec.constructorArity, "constructor argument") + ", not " +
+  const ClassInfo& info = InfoOf(ctx.object.kind);
+  if (ctx.count != info.constructorArity) {
+    Fail(kArgumentCount, std::string(info.name) + " takes " +
+                             Counted(info.constructorArity, "constructor argument") + ", not " +
                              std::to_string(ctx.count) + ".");
   }
-  ctx.member = spec.name;
-  if (spec.construct != nullptr) spec.construct(ctx);
+  ctx.member = info.name;
+  if (info.construct != nullptr) info.construct(ctx);
 }
 
 Value CallObjectMethod(CallContext& ctx, const std::string& name) {
-  const ClassSpec& spec = SpecOf(ctx.object.kind);
-  for (const MethodSpec& method : spec.methods) {
+  const ClassInfo& info = InfoOf(ctx.object.kind);
+  for (const MethodInfo& method : info.methods) {
     if (Lower(name) != Lower(method.name)) continue;
-    ctx.member = std::string(spec.name) + "." + method.name;
+    ctx.member = std::string(info.name) + "." + method.name;
     if (ctx.count != method.arity) {
       Fail(kArgumentCount, ctx.member + " takes " + Counted(method.arity, "argument") + ", not " +
                                std::to_string(ctx.count) + ".");
     }
     return method.call(ctx);
   }
-  Fail(kUnknownMethod, std::string(spec.name) + " has no method '" + name + "'.");
+  Fail(kUnknownMethod, std::string(info.name) + " has no method '" + name + "'.");
 }
 
 Value GetObjectProperty(const Object& object, const std::string& name) {
-  const ClassSpec& spec = SpecOf(object.kind);
-  for (const PropertySpec& property : spec.properties) {
+  const ClassInfo& info = InfoOf(object.kind);
+  for (const PropertyInfo& property : info.properties) {
     if (Lower(name) == Lower(property.name)) return property.get(object);
   }
-  Fail(kPropertyError, std::string(spec.name) + " has no property '" + name + "'.");
+  Fail(kPropertyError, std::string(info.name) + " has no property '" + name + "'.");
 }
 
 void SetObjectProperty(CallContext& ctx, const std::string& name) {
-  const ClassSpec& spec = SpecOf(ctx.object.kind);
-  for (const PropertySpec& property : spec.properties) {
+  const ClassInfo& info = InfoOf(ctx.object.kind);
+  for (const PropertyInfo& property : info.properties) {
     if (Lower(name) != Lower(property.name)) continue;
-    ctx.member = std::string(spec.name) + "." + property.name;
+    ctx.member = std::string(info.name) + "." + property.name;
     if (property.set == nullptr) Fail(kPropertyError, ctx.member + " is read-only.");
     if (ctx.count != 1)
       Fail(kArgumentCount, ctx.member + " takes 1 value, not " + std::to_string(ctx.count) + ".");
     property.set(ctx, ReadValue(ctx.values[0], "value"));
     return;
   }
-  Fail(kPropertyError, std::string(spec.name) + " has no property '" + name + "'.");
+  Fail(kPropertyError, std::string(info.name) + " has no property '" + name + "'.");
 }
 
 void DeliverEvent(Object& object, const EventRecord& event) {
-  if (!SpecOf(object.kind).handlesEvents) {
+  if (!InfoOf(object.kind).handlesEvents) {
     Fail(kNoEvents, std::string(ClassName(object.kind)) + " objects do not handle events.");
   }
   if (event.eventKind < 1 || event.eventKind > 9) {
@@ -108,7 +108,7 @@ void DeliverEvent(Object& object, const EventRecord& event) {
 }
 
 void AttachWindow(Object& object, void* window) {
-  if (!SpecOf(object.kind).handlesEvents) {
+  if (!InfoOf(object.kind).handlesEvents) {
     Fail(kNoEvents, std::string(ClassName(object.kind)) + " objects have no window to attach.");
   }
   object.window = window;

@@ -29,33 +29,33 @@ struct CallContext {
   [[noreturn]] void Bad(const std::string& detail) const;  // kBadArgument, "<member>: <detail>."
 };
 
-struct MethodSpec {
+struct MethodInfo {
   const char* name;
   int arity;
   Value (*call)(CallContext&);
 };
 
-struct PropertySpec {
+struct PropertyInfo {
   const char* name;
   Value (*get)(const Object&);
   void (*set)(CallContext&, const Value&);  // null: read-only
 };
 
-struct ClassSpec {
+struct ClassInfo {
   ClassKind kind;
   const char* name;
   int constructorArity;
   void (*construct)(CallContext&);  // null: nothing to set up
-  std::vector<MethodSpec> methods;
-  std::vector<PropertySpec> properties;
+  std::vector<MethodInfo> methods;
+  std::vector<PropertyInfo> properties;
   bool handlesEvents;
 };
 
-const ClassSpec& MatrixClass();
-const ClassSpec& TextClass();
-const ClassSpec& EchoClass();
-const ClassSpec& WorkerClass();
-const ClassSpec& SpecOf(ClassKind kind);
+const ClassInfo& MatrixClass();
+const ClassInfo& TextClass();
+const ClassInfo& EchoClass();
+const ClassInfo& WorkerClass();
+const ClassInfo& InfoOf(ClassKind kind);
 std::optional<ClassKind> FindClass(const std::string& name);
 
 void ConstructObject(CallContext& ctx);

@@ -116,8 +116,8 @@ Value Shape(CallContext& ctx) {
 
 }  // namespace
 
-const ClassSpec& MatrixClass() {
-  static const ClassSpec spec{
+const ClassInfo& MatrixClass() {
+  static const ClassInfo info{
       ClassKind::kMatrix,
       "Matrix",
       1,
@@ -129,7 +129,7 @@ const ClassSpec& MatrixClass() {
        {"Shape", 0, Shape}},
       {{"Rows", GetRows, nullptr}, {"Cols", GetCols, nullptr}, {"Data", GetData, SetData}},
       false};
-  return spec;
+  return info;
 }
 
 }  // namespace zul::bridge

@@ -147,8 +147,8 @@ Value Resize(CallContext& ctx) {
 
 }  // namespace
 
-const ClassSpec& TextClass() {
-  static const ClassSpec spec{
+const ClassInfo& TextClass() {
+  static const ClassInfo info{
       ClassKind::kText,
       "Text",
       0,
@@ -156,11 +156,11 @@ const ClassSpec& TextClass() {
       {{"Upper", 1, Upper}, {"Length", 1, Length}, {"Split", 2, Split}, {"Join", 2, Join}},
       {},
       false};
-  return spec;
+  return info;
 }
 
-const ClassSpec& EchoClass() {
-  static const ClassSpec spec{ClassKind::kEcho,
+const ClassInfo& EchoClass() {
+  static const ClassInfo info{ClassKind::kEcho,
                               "Echo",
                               0,
                               nullptr,
@@ -171,7 +171,7 @@ const ClassSpec& EchoClass() {
                                {"Resize", 2, Resize}},
                               {},
                               false};
-  return spec;
+  return info;
 }
 
 }  // namespace zul::bridge

@@ -120,15 +120,15 @@ Value GetLastEvent(const Object& object) {
 
 }  // namespace
 
-const ClassSpec& WorkerClass() {
-  static const ClassSpec spec{ClassKind::kWorker,
+const ClassInfo& WorkerClass() {
+  static const ClassInfo info{ClassKind::kWorker,
                               "Worker",
                               0,
                               nullptr,
                               {{"Run", 1, Run}, {"Start", 1, Start}},
                               {{"LastEvent", GetLastEvent, nullptr}},
                               true};
-  return spec;
+  return info;
 }
 
 }  // namespace zul::bridge
