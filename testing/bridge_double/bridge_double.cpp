@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loader/bridge_entries.h"
@@ -27,6 +28,11 @@ struct CallRecord {
   std::vector<uint32_t> flags;
   std::deque<std::vector<char>> buffers;  // characters and element data of the copied values
   std::deque<BridgeArray> arrays;
+};
+
+struct Echo {
+  int32_t from;
+  int32_t to;  // -1: the result slot
 };
 
 struct HandedOutValue {
@@ -45,6 +51,8 @@ struct State {
   int32_t lastErrorCode = 0;
   std::optional<std::string> lastErrorText;
   int64_t failAllocationAt = 0;
+  std::vector<Echo> echoes;
+  bool journalOn = true;
   std::map<void*, int32_t> blocks;  // block -> owning cookie
   int64_t badReleases = 0;
   int32_t openTransactions = 0;
@@ -198,7 +206,7 @@ class Call {
     view.valueCount = static_cast<int32_t>(record_->values.size());
     view.values = record_->values.empty() ? nullptr : record_->values.data();
     view.flags = record_->flags.empty() ? nullptr : record_->flags.data();
-    s.journal.push_back(std::move(record_));
+    if (s.journalOn) s.journal.push_back(std::move(record_));
   }
   ZulDoubleCall& View() { return record_->view; }
 
@@ -213,15 +221,39 @@ int32_t ScriptedResult(State& s, BridgeEntry entry, int32_t otherwise) {
   return it == s.results.end() ? otherwise : it->second;
 }
 
+Allocator BridgeAllocator(State& s, int32_t cookie) {
+  return [&s, cookie](size_t bytes) { return AllocateBlock(s, cookie, bytes); };
+}
+
+// A fresh copy of source in bridge memory of the cookie.
+BridgeValue* HandOutCopy(State& s, const BridgeValue& source, int32_t cookie, bool reclaimContents) {
+  auto value = std::make_unique<BridgeValue>();
+  CopyValue(source, *value, BridgeAllocator(s, cookie));
+  BridgeValue* raw = value.get();
+  s.handedOut.push_back({cookie, std::move(value), reclaimContents});
+  return raw;
+}
+
 // A fresh copy of the scripted value in bridge memory of the cookie, or null.
 BridgeValue* HandOut(State& s, BridgeEntry entry, int32_t cookie, bool reclaimContents) {
   const auto it = s.returnValues.find(Index(entry));
   if (it == s.returnValues.end() || !it->second) return nullptr;
-  auto value = std::make_unique<BridgeValue>();
-  CopyValue(*it->second, *value, [&](size_t bytes) { return AllocateBlock(s, cookie, bytes); });
-  BridgeValue* raw = value.get();
-  s.handedOut.push_back({cookie, std::move(value), reclaimContents});
-  return raw;
+  return HandOutCopy(s, *it->second, cookie, reclaimContents);
+}
+
+// The echo rules of a successful call with arguments, applied to them and to a result slot.
+void ApplyEchoes(State& s, int32_t cookie, int32_t count, BridgeValue** values, BridgeValue** result) {
+  for (const Echo& echo : s.echoes) {
+    if (values == nullptr || echo.from < 0 || echo.from >= count || values[echo.from] == nullptr) continue;
+    if (echo.to < 0) {
+      if (result != nullptr) *result = HandOutCopy(s, *values[echo.from], cookie, true);
+    } else if (echo.to < count && values[echo.to] != nullptr) {
+      BridgeValue copy;
+      CopyValue(*values[echo.from], copy, BridgeAllocator(s, cookie));
+      ReclaimContents(s, cookie, *values[echo.to]);  // the bridge drops the value it replaces
+      *values[echo.to] = copy;
+    }
+  }
 }
 
 int32_t SimpleEntry(BridgeEntry entry, int32_t cookie) {
@@ -314,13 +346,12 @@ ZUL_QEL_API int32_t ZUL_QEL_CreateObject(int32_t cookie, int32_t count, BridgeVa
                                          uintptr_t createParam3) {
   State& s = S();
   std::lock_guard lock(s.mutex);
-  return Call(BridgeEntry::kCreateObject, cookie)
-      .Arg(count)
-      .Arg(createParam1)
-      .Arg(createParam2)
-      .Arg(static_cast<int64_t>(createParam3))
-      .Values(count, values, flags)
-      .Done(s, ScriptedResult(s, BridgeEntry::kCreateObject, 0));
+  Call call(BridgeEntry::kCreateObject, cookie);
+  call.Arg(count).Arg(createParam1).Arg(createParam2).Arg(static_cast<int64_t>(createParam3));
+  call.Values(count, values, flags);
+  const int32_t status = ScriptedResult(s, BridgeEntry::kCreateObject, 0);
+  if (status >= 0) ApplyEchoes(s, cookie, count, values, nullptr);
+  return call.Done(s, status);
 }
 
 ZUL_QEL_API int32_t ZUL_QEL_DestroyObject(int32_t cookie) {
@@ -357,6 +388,7 @@ ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t
   call.View().resultSlotGiven = result != nullptr ? 1 : 0;
   const int32_t status = ScriptedResult(s, BridgeEntry::kCallMethod, 0);
   if (result != nullptr && status >= 0) *result = HandOut(s, BridgeEntry::kCallMethod, cookie, true);
+  if (status >= 0) ApplyEchoes(s, cookie, count, values, result);
   return call.Done(s, status);
 }
 
@@ -364,11 +396,11 @@ ZUL_QEL_API int32_t ZUL_QEL_SetProperty(int32_t cookie, const char* name, int32_
                                         const uint32_t* flags) {
   State& s = S();
   std::lock_guard lock(s.mutex);
-  return Call(BridgeEntry::kSetProperty, cookie)
-      .Text(name)
-      .Arg(count)
-      .Values(count, values, flags)
-      .Done(s, ScriptedResult(s, BridgeEntry::kSetProperty, 0));
+  Call call(BridgeEntry::kSetProperty, cookie);
+  call.Text(name).Arg(count).Values(count, values, flags);
+  const int32_t status = ScriptedResult(s, BridgeEntry::kSetProperty, 0);
+  if (status >= 0) ApplyEchoes(s, cookie, count, values, nullptr);
+  return call.Done(s, status);
 }
 
 ZUL_QEL_API BridgeValue* ZUL_QEL_GetProperty(int32_t cookie, const char* name) {
@@ -485,6 +517,8 @@ ZUL_QEL_API void ZulDouble_Reset(void) {
   s.lastErrorCode = 0;
   s.lastErrorText.reset();
   s.failAllocationAt = 0;
+  s.echoes.clear();
+  s.journalOn = true;
   for (const auto& [block, cookie] : s.blocks) std::free(block);
   s.blocks.clear();
   s.badReleases = 0;
@@ -532,6 +566,22 @@ ZUL_QEL_API void ZulDouble_FailAllocationAt(int64_t nth) {
   State& s = S();
   std::lock_guard lock(s.mutex);
   s.failAllocationAt = nth;
+}
+
+ZUL_QEL_API void ZulDouble_EchoArgument(int32_t from, int32_t to) {
+  State& s = S();
+  std::lock_guard lock(s.mutex);
+  if (from < 0) {
+    s.echoes.clear();
+    return;
+  }
+  s.echoes.push_back({from, to});
+}
+
+ZUL_QEL_API void ZulDouble_SetJournal(int32_t on) {
+  State& s = S();
+  std::lock_guard lock(s.mutex);
+  s.journalOn = on != 0;
 }
 
 ZUL_QEL_API int32_t ZulDouble_CallCount(void) {
@@ -601,6 +651,14 @@ ZUL_QEL_API void ZulDouble_EmitNotify(int32_t cookie, const char* first, const c
     if (it != s.notifyCallbacks.end()) callback = it->second;
   }
   if (callback != nullptr) callback(cookie, first, second);
+}
+
+ZUL_QEL_API void ZulDouble_EmitOutputOnThread(int32_t cookie, const char* text) {
+  std::thread([=] { ZulDouble_EmitOutput(cookie, text); }).join();
+}
+
+ZUL_QEL_API void ZulDouble_EmitNotifyOnThread(int32_t cookie, const char* first, const char* second) {
+  std::thread([=] { ZulDouble_EmitNotify(cookie, first, second); }).join();
 }
 
 }  // extern "C"

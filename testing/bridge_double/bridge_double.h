@@ -37,6 +37,13 @@ ZUL_QEL_API void ZulDouble_SetReturnText(int32_t entry, const char* text);
 ZUL_QEL_API void ZulDouble_SetLastError(int32_t code, const char* text);
 /* The nth call of AllocateMemory from now (1 = the next) returns null; 0 turns this off. */
 ZUL_QEL_API void ZulDouble_FailAllocationAt(int64_t nth);
+/* Adds a rule for every successful CallMethod, CreateObject and SetProperty: a deep copy of
+ * argument `from`, in bridge memory of the cookie, goes into the result slot (to = -1) or replaces
+ * argument `to` as a by-reference argument changed by the bridge would be (its old memory is taken
+ * back). Rules apply in order; a negative `from` removes them all. */
+ZUL_QEL_API void ZulDouble_EchoArgument(int32_t from, int32_t to);
+/* 0 stops recording calls (for load tests), anything else resumes; a reset turns it back on. */
+ZUL_QEL_API void ZulDouble_SetJournal(int32_t on);
 
 ZUL_QEL_API int32_t ZulDouble_CallCount(void);
 ZUL_QEL_API const ZulDoubleCall* ZulDouble_Call(int32_t index);
@@ -53,6 +60,9 @@ ZUL_QEL_API int32_t ZulDouble_OpenTransactions(void);
 ZUL_QEL_API int32_t ZulDouble_OutputRegistrations(void);
 ZUL_QEL_API void ZulDouble_EmitOutput(int32_t cookie, const char* text);
 ZUL_QEL_API void ZulDouble_EmitNotify(int32_t cookie, const char* first, const char* second);
+/* The same, run on a new thread of the double's that is joined before returning. */
+ZUL_QEL_API void ZulDouble_EmitOutputOnThread(int32_t cookie, const char* text);
+ZUL_QEL_API void ZulDouble_EmitNotifyOnThread(int32_t cookie, const char* first, const char* second);
 
 #ifdef __cplusplus
 }

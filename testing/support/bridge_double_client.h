@@ -25,7 +25,8 @@ struct BridgeDouble {
   X(SetResult)                                                                                \
   X(SetReturnValue) X(SetReturnText) X(SetLastError) X(FailAllocationAt) X(CallCount) X(Call) \
       X(OutstandingBlocks) X(TotalOutstandingBlocks) X(BadReleases) X(OpenTransactions)       \
-          X(OutputRegistrations) X(EmitOutput) X(EmitNotify)
+          X(OutputRegistrations) X(EmitOutput) X(EmitNotify) X(EchoArgument) X(SetJournal)    \
+              X(EmitOutputOnThread) X(EmitNotifyOnThread)
 #define ZUL_DOUBLE_FIELD(name) decltype(&ZulDouble_##name) name = nullptr;
   ZUL_DOUBLE_CONTROL(ZUL_DOUBLE_FIELD)
 #undef ZUL_DOUBLE_FIELD
