@@ -41,6 +41,7 @@ void ReentrantOutput(int32_t cookie, const char*) {
 
 TEST_F(Callbacks, CallbacksMayCallTheBridge) {
   reentrantCookie = Create("Worker");
+  reentrantSeen.clear();
   ASSERT_EQ(ZUL_QEL_RegisterOutputCallback(ReentrantOutput), 0);
   {
     Transaction t(reentrantCookie);

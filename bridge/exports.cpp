@@ -1,5 +1,6 @@
 // The 30 entry points of zul/qel.h and the diagnostic export. Each takes the bridge's lock, turns a
 // failure into its code and the calling thread's last error, and makes callbacks only after unlocking.
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -101,6 +102,11 @@ std::string NextVariableName(const Process& process, ClassKind kind, int& counte
     name = base + std::to_string(++counter);
   } while (process.objects.count(name) != 0 || process.variables.count(name) != 0);
   return name;
+}
+
+auto FindOutput(State& s, BridgeOutputCallback callback) {
+  return std::find_if(s.outputCallbacks.begin(), s.outputCallbacks.end(),
+                      [&](const auto& entry) { return entry.first == callback; });
 }
 
 std::string VariableKey(const char* name) {
@@ -448,7 +454,12 @@ ZUL_QEL_API int32_t ZUL_QEL_RegisterOutputCallback(BridgeOutputCallback callback
     std::lock_guard lock(s.mutex);
     s.RequireInitialized();
     if (callback == nullptr) Fail(kInvalidArgument, "No output callback given.");
-    ++s.outputCallbacks[callback];
+    const auto it = FindOutput(s, callback);
+    if (it != s.outputCallbacks.end()) {
+      ++it->second;
+    } else {
+      s.outputCallbacks.emplace_back(callback, 1);
+    }
     return 0;
   });
 }
@@ -458,7 +469,7 @@ ZUL_QEL_API int32_t ZUL_QEL_UnregisterOutputCallback(BridgeOutputCallback callba
     State& s = GetState();
     std::lock_guard lock(s.mutex);
     s.RequireInitialized();
-    const auto it = s.outputCallbacks.find(callback);
+    const auto it = FindOutput(s, callback);
     if (it == s.outputCallbacks.end()) Fail(kInvalidArgument, "The output callback is not registered.");
     if (--it->second == 0) s.outputCallbacks.erase(it);
     return 0;

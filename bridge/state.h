@@ -119,7 +119,8 @@ class State {
   std::map<std::string, std::unique_ptr<Process>> processes;
   std::map<int32_t, std::unique_ptr<Wrapper>> wrappers;
   std::map<int32_t, Transactions> transactions;
-  std::map<BridgeOutputCallback, int> outputCallbacks;  // callback -> registrations
+  std::vector<std::pair<BridgeOutputCallback, int>>
+      outputCallbacks;  // registrations, in first-registered order
   std::set<void*> imsCallbacks;
   std::list<std::unique_ptr<Job>> jobs;
 
