@@ -60,11 +60,15 @@ struct State {
   std::vector<HandedOutValue> handedOut;
   std::map<BridgeOutputCallback, int32_t> outputCallbacks;  // callback -> registrations
   std::map<int32_t, BridgeNotifyCallback> notifyCallbacks;
+
+  ~State() {
+    for (const auto& [block, cookie] : blocks) std::free(block);
+  }
 };
 
 State& S() {
-  static State* state = new State;  // never destroyed: the library may call in during unload
-  return *state;
+  static State state;  // destroyed when the double is unloaded, as a real bridge frees its state
+  return state;
 }
 
 int Index(BridgeEntry entry) {
