@@ -61,21 +61,17 @@ class ElementsIn {
   // An element of the array's own type, at from.
   bool ConvertTyped(VARTYPE vt, const void* from, unsigned char* to) {
     if (vt == VT_BSTR) {
-      BSTR text;
-      std::memcpy(&text, from, sizeof text);
+      const BSTR text = Load<BSTR>(from);
       const UINT length = SysStringLen(text);
       char* chars = BridgeTextFromWide(cookie_, text, length);  // every element has its block
       if (chars == nullptr) return false;
-      const BridgeString element{static_cast<int32_t>(length), 0, 0, chars};
-      std::memcpy(to, &element, sizeof element);
+      Put(to, BridgeString{static_cast<int32_t>(length), 0, 0, chars});
       return true;
     }
     if (IsObject(vt)) {
-      IUnknown* object;
-      std::memcpy(&object, from, sizeof object);
       int32_t handle = 0;
-      if (!ResolveObjectReference(cookie_, wrapper_, object, handle)) return false;
-      std::memcpy(to, &handle, sizeof handle);
+      if (!ResolveObjectReference(cookie_, wrapper_, Load<IUnknown*>(from), handle)) return false;
+      Put(to, handle);
       return true;
     }
     std::memcpy(to, from, size_);  // little-endian: a VT_UINT keeps its low 16 bits

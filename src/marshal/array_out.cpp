@@ -2,6 +2,7 @@
 #include <string>
 
 #include "marshal/marshal.h"
+#include "marshal/numeric.h"
 #include "marshal/record.h"
 #include "marshal/reorder.h"
 #include "marshal/text.h"
@@ -46,18 +47,15 @@ void ElementOut(uint8_t code, VARTYPE vt, uint32_t size, bool variants, const un
     element->llVal = 0;
     element->vt = vt;
     if (code == ZUL_TYP_STRING) {
-      element->bstrVal = BstrFromBridgeText(reinterpret_cast<const BridgeString*>(from)->chars);
+      element->bstrVal = BstrFromBridgeText(Load<BridgeString>(from).chars);
     } else {
       std::memcpy(&element->llVal, from, size);
     }
     return;
   }
   if (code == ZUL_TYP_STRING) {
-    BSTR old;
-    std::memcpy(&old, to, sizeof old);
-    SysFreeString(old);  // an element overwritten in place
-    const BSTR text = BstrFromBridgeText(reinterpret_cast<const BridgeString*>(from)->chars);
-    std::memcpy(to, &text, sizeof text);
+    SysFreeString(Load<BSTR>(to));  // an element overwritten in place
+    Put(to, BstrFromBridgeText(Load<BridgeString>(from).chars));
     return;
   }
   std::memcpy(to, from, size);

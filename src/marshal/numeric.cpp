@@ -8,18 +8,6 @@ namespace zul {
 
 namespace {
 
-template <class T>
-T Load(const void* storage) {
-  T value;
-  std::memcpy(&value, storage, sizeof value);
-  return value;
-}
-
-template <class T>
-void Put(void* storage, T value) {
-  std::memcpy(storage, &value, sizeof value);
-}
-
 Number Signed(int64_t value) {
   return {Number::Kind::kSigned, value, 0, 0};
 }

@@ -3,11 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/ole.h"
 #include "zul/qel.h"
 
 namespace zul {
+
+// A value of type T read from, or written to, storage that may be unaligned; exactly sizeof(T) bytes.
+template <class T>
+T Load(const void* storage) noexcept {
+  T value;
+  std::memcpy(&value, storage, sizeof value);
+  return value;
+}
+
+template <class T>
+void Put(void* storage, T value) noexcept {
+  std::memcpy(storage, &value, sizeof value);
+}
 
 struct Number {
   enum class Kind { kSigned, kUnsigned, kReal };

@@ -1,19 +1,13 @@
 #include <cstring>
 
 #include "marshal/marshal.h"
+#include "marshal/numeric.h"
 #include "marshal/record.h"
 #include "marshal/text.h"
 
 namespace zul {
 
 namespace {
-
-template <class T>
-T Load(const void* storage) {
-  T value;
-  std::memcpy(&value, storage, sizeof value);
-  return value;
-}
 
 bool StringIn(int32_t cookie, BSTR text, BridgeValue& value) {
   value.type = ZUL_TYP_STRING;
