@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "bridge_double_client.h"
+
 namespace {
 
 TEST(LoadedModule, IsAttachedWithAnEmptyContextMessage) {
@@ -22,6 +24,25 @@ TEST(LoadedModule, CreateGuidNeedsNoBridge) {
   const char* text = ZUL_MSCOMPAL_CreateGUID();
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::strlen(text), 36u);
+}
+
+// The one exception the library raises on purpose crosses the module boundary to its client.
+TEST(LoadedModule, FailedEventReachesTheClientAsComError) {
+  ASSERT_EQ(ZUL_MSCOMPAL_Initialize(), S_OK);
+  zul::testing::BridgeDouble& bridge = zul::testing::LoadedBridgeDouble();
+  bridge.SetResult(static_cast<int>(zul::BridgeEntry::kOnEvent), -1);
+  bridge.SetLastError(-1, "no window");
+  EventRecord event{1};
+  HRESULT raised = S_OK;
+  ::testing::internal::CaptureStdout();
+  try {
+    ZUL_MSCOMPAL_OnEvent(5, &event);
+  } catch (const _com_error& error) {
+    raised = error.Error();
+  }
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(raised, E_UNEXPECTED);
+  bridge.Reset();
 }
 
 }  // namespace
