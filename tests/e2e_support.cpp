@@ -16,43 +16,51 @@ namespace {
 constexpr uint32_t kIn = ArgFlag::InOnly | ArgFlag::Reorder;
 constexpr uint32_t kByRef = ArgFlag::WriteBack | ArgFlag::Reorder;
 
+enum class Kind { kSigned, kUnsigned, kReal, kText, kOther };
+
 struct TypeInfo {
   const char* name;
   VARTYPE vt;
+  Kind kind;
+  std::size_t size;
 };
-constexpr TypeInfo kTypes[] = {{"I1", VT_I1},
-                               {"UI1", VT_UI1},
-                               {"I2", VT_I2},
-                               {"UI2", VT_UI2},
-                               {"I4", VT_I4},
-                               {"UI4", VT_UI4},
-                               {"I8", VT_I8},
-                               {"UI8", VT_UI8},
-                               {"INT", VT_INT},
-                               {"UINT", VT_UINT},
-                               {"R4", VT_R4},
-                               {"R8", VT_R8},
-                               {"CY", VT_CY},
-                               {"DATE", VT_DATE},
-                               {"ERROR", VT_ERROR},
-                               {"BOOL", VT_BOOL},
-                               {"BSTR", VT_BSTR},
-                               {"VARIANT", VT_VARIANT},
-                               {"DISPATCH", VT_DISPATCH}};
+constexpr TypeInfo kTypes[] = {{"I1", VT_I1, Kind::kSigned, 1},
+                               {"UI1", VT_UI1, Kind::kUnsigned, 1},
+                               {"I2", VT_I2, Kind::kSigned, 2},
+                               {"BOOL", VT_BOOL, Kind::kSigned, 2},
+                               {"UI2", VT_UI2, Kind::kUnsigned, 2},
+                               {"I4", VT_I4, Kind::kSigned, 4},
+                               {"INT", VT_INT, Kind::kSigned, 4},
+                               {"ERROR", VT_ERROR, Kind::kSigned, 4},
+                               {"UI4", VT_UI4, Kind::kUnsigned, 4},
+                               {"UINT", VT_UINT, Kind::kUnsigned, 4},
+                               {"I8", VT_I8, Kind::kSigned, 8},
+                               {"CY", VT_CY, Kind::kSigned, 8},
+                               {"UI8", VT_UI8, Kind::kUnsigned, 8},
+                               {"R4", VT_R4, Kind::kReal, 4},
+                               {"R8", VT_R8, Kind::kReal, 8},
+                               {"DATE", VT_DATE, Kind::kReal, 8},
+                               {"BSTR", VT_BSTR, Kind::kText, 8},
+                               {"VARIANT", VT_VARIANT, Kind::kOther, 24},
+                               {"DISPATCH", VT_DISPATCH, Kind::kOther, 8}};
 
-VARTYPE TypeNamed(const std::string& name) {
+const TypeInfo& Named(const std::string& name) {
   for (const TypeInfo& type : kTypes) {
-    if (name == type.name) return type.vt;
+    if (name == type.name) return type;
   }
   ADD_FAILURE() << "no type " << name;
-  return VT_EMPTY;
+  return kTypes[0];
+}
+
+const TypeInfo* Info(VARTYPE vt) {
+  for (const TypeInfo& type : kTypes) {
+    if (vt == type.vt) return &type;
+  }
+  return nullptr;
 }
 
 std::string NameOf(VARTYPE vt) {
-  for (const TypeInfo& type : kTypes) {
-    if (vt == type.vt) return type.name;
-  }
-  return "vt" + std::to_string(vt);
+  return Info(vt) != nullptr ? Info(vt)->name : "vt" + std::to_string(vt);
 }
 
 template <typename T>
@@ -61,95 +69,42 @@ std::string Real(T value) {
   return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-// Writes a scalar of type vt, read from text, where a VARIANT keeps its value or an array its element.
-void Store(VARTYPE vt, const std::string& text, void* at) {
-  const auto put = [at](auto value) { std::memcpy(at, &value, sizeof value); };
-  switch (vt) {
-    case VT_I1:
-      put(static_cast<int8_t>(std::stoll(text)));
-      break;
-    case VT_UI1:
-      put(static_cast<uint8_t>(std::stoull(text)));
-      break;
-    case VT_I2:
-    case VT_BOOL:
-      put(static_cast<int16_t>(std::stoll(text)));
-      break;
-    case VT_UI2:
-      put(static_cast<uint16_t>(std::stoull(text)));
-      break;
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR:
-      put(static_cast<int32_t>(std::stoll(text)));
-      break;
-    case VT_UI4:
-    case VT_UINT:
-      put(static_cast<uint32_t>(std::stoull(text)));
-      break;
-    case VT_I8:
-    case VT_CY:
-      put(static_cast<int64_t>(std::stoll(text)));
-      break;
-    case VT_UI8:
-      put(static_cast<uint64_t>(std::stoull(text)));
-      break;
-    case VT_R4:
-      put(std::stof(text));
-      break;
-    case VT_R8:
-    case VT_DATE:
-      put(std::stod(text));
-      break;
-    case VT_BSTR:
-      put(SysAllocString(Wide(text).c_str()));
-      break;
-    default:
-      ADD_FAILURE() << "cannot store " << NameOf(vt);
+// Writes a scalar read from text where a VARIANT keeps its value or an array its element (the low bytes of
+// an integer: both targets are little-endian).
+void Store(const TypeInfo& type, const std::string& text, void* at) {
+  if (type.kind == Kind::kSigned || type.kind == Kind::kUnsigned) {
+    const uint64_t bits =
+        type.kind == Kind::kSigned ? static_cast<uint64_t>(std::stoll(text)) : std::stoull(text);
+    std::memcpy(at, &bits, type.size);
+  } else if (type.kind == Kind::kReal && type.size == 4) {
+    const float value = std::stof(text);
+    std::memcpy(at, &value, sizeof value);
+  } else if (type.kind == Kind::kReal) {
+    const double value = std::stod(text);
+    std::memcpy(at, &value, sizeof value);
+  } else if (type.kind == Kind::kText) {
+    const BSTR value = SysAllocString(Wide(text).c_str());
+    std::memcpy(at, &value, sizeof value);
+  } else {
+    ADD_FAILURE() << "cannot store " << type.name;
   }
 }
 
-std::string Load(VARTYPE vt, const void* at) {
-  const auto get = [at](auto value) {
-    std::memcpy(&value, at, sizeof value);
-    return value;
-  };
-  switch (vt) {
-    case VT_I1:
-      return std::to_string(get(int8_t{}));
-    case VT_UI1:
-      return std::to_string(get(uint8_t{}));
-    case VT_I2:
-    case VT_BOOL:
-      return std::to_string(get(int16_t{}));
-    case VT_UI2:
-      return std::to_string(get(uint16_t{}));
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR:
-      return std::to_string(get(int32_t{}));
-    case VT_UI4:
-    case VT_UINT:
-      return std::to_string(get(uint32_t{}));
-    case VT_I8:
-    case VT_CY:
-      return std::to_string(get(int64_t{}));
-    case VT_UI8:
-      return std::to_string(get(uint64_t{}));
-    case VT_R4:
-      return Real(get(float{}));
-    case VT_R8:
-    case VT_DATE:
-      return Real(get(double{}));
-    case VT_BSTR: {
-      const BSTR text = get(BSTR{});
-      return text == nullptr ? "<null>" : Narrow(text);
-    }
-    case VT_VARIANT:
-      return Show(*static_cast<const VARIANT*>(at));
-    default:
-      return "?";
+std::string Load(const TypeInfo& type, const void* at) {
+  if (type.kind == Kind::kSigned || type.kind == Kind::kUnsigned) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, at, type.size);
+    const uint64_t sign = uint64_t{1} << (8 * type.size - 1);  // sign-extends the narrower ones
+    return type.kind == Kind::kUnsigned ? std::to_string(bits)
+                                        : std::to_string(static_cast<int64_t>((bits ^ sign) - sign));
   }
+  if (type.kind == Kind::kReal && type.size == 4) return Real(*static_cast<const float*>(at));
+  if (type.kind == Kind::kReal) return Real(*static_cast<const double*>(at));
+  if (type.kind == Kind::kText) {
+    const BSTR text = *static_cast<const BSTR*>(at);
+    return text == nullptr ? "<null>" : Narrow(text);
+  }
+  return type.vt == VT_VARIANT ? Show(*static_cast<const VARIANT*>(at)) : "?";
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -218,10 +173,11 @@ std::string HresultName(HRESULT hr) {
 
 std::string Show(const VARIANT& value) {
   if (value.vt == VT_EMPTY) return "EMPTY";
-  if ((value.vt & VT_ARRAY) == 0) return NameOf(value.vt) + ":" + Load(value.vt, &value.lVal);
+  const TypeInfo* type = Info(value.vt & VT_TYPEMASK);
+  if (type == nullptr) return NameOf(value.vt);
+  if ((value.vt & VT_ARRAY) == 0) return std::string(type->name) + ":" + Load(*type, &value.lVal);
   SAFEARRAY* array = value.parray;
-  const VARTYPE type = value.vt & VT_TYPEMASK;
-  std::string text = NameOf(type) + "(";
+  std::string text = std::string(type->name) + "(";
   LONG count = 1;
   for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
     LONG upper = 0;
@@ -233,7 +189,8 @@ std::string Show(const VARIANT& value) {
   void* data = nullptr;
   if (FAILED(SafeArrayAccessData(array, &data))) return text + "?";
   for (LONG i = 0; i < count; ++i) {
-    text += (i > 0 ? "," : "") + Load(type, static_cast<const char*>(data) + i * SafeArrayGetElemsize(array));
+    text +=
+        (i > 0 ? "," : "") + Load(*type, static_cast<const char*>(data) + i * SafeArrayGetElemsize(array));
   }
   SafeArrayUnaccessData(array);
   return text;
@@ -371,11 +328,13 @@ void EndToEnd::Make(const std::string& spec, VARIANT& out) {
   const std::size_t colon = spec.find(':');
   const std::size_t open = spec.find('(');
   if (open == std::string::npos || open > colon) {
-    out.vt = TypeNamed(spec.substr(0, colon));
-    Store(out.vt, spec.substr(colon + 1), &out.lVal);
+    const TypeInfo& type = Named(spec.substr(0, colon));
+    out.vt = type.vt;
+    Store(type, spec.substr(colon + 1), &out.lVal);
     return;
   }
-  const VARTYPE type = TypeNamed(spec.substr(0, open));
+  const TypeInfo& info = Named(spec.substr(0, open));
+  const VARTYPE type = info.vt;
   std::vector<SAFEARRAYBOUND> bounds;
   std::size_t count = 1;
   for (const std::string& extent : Split(spec.substr(open + 1, spec.find(')') - open - 1), ',')) {
@@ -395,7 +354,7 @@ void EndToEnd::Make(const std::string& spec, VARIANT& out) {
     if (type == VT_VARIANT) {
       Make(elements[i], *static_cast<VARIANT*>(at));
     } else {
-      Store(type, elements[i], at);
+      Store(info, elements[i], at);
     }
   }
   SafeArrayUnaccessData(out.parray);
