@@ -102,6 +102,7 @@ TEST_F(Processes, Variables) {
         "E_FAIL Variable 'echo1' holds the object of a wrapper and cannot be assigned."},
        {"E", "let 1x", {"I4:1"}, "E_FAIL Invalid variable name '1x'."},
        {"E", "let print", {"I4:1"}, "E_FAIL Invalid variable name 'print'."},
+       {"E", "var ", {}, "E_FAIL Invalid variable name ''."},
        {"E", "var nothing", {}, "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
 }
 

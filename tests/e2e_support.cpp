@@ -412,14 +412,14 @@ std::string EndToEnd::Do(const std::string& name, const std::string& what,
   } else if (what == "name") {
     result.vt = VT_BSTR;
     hr = ZUL_MSCOMPAL_GetObjVariableName(cookie, &result.bstrVal);
-  } else if (starts("event ")) {
+  } else if (starts("event")) {
     valued = false;
-    EventRecord event{std::stoi(what.substr(6))};
+    EventRecord event{what.size() > 6 ? std::stoi(what.substr(6)) : 0};
     // The library writes a failed delivery's diagnostic to standard output and the debugger output.
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     try {
-      hr = ZUL_MSCOMPAL_OnEvent(cookie, &event);
+      hr = ZUL_MSCOMPAL_OnEvent(cookie, what.size() > 6 ? &event : nullptr);
     } catch (const _com_error& error) {
       heard = "raised " + HresultName(error.Error());
       if (IErrorInfo* info = error.ErrorInfo()) {

@@ -83,8 +83,8 @@ class EndToEnd : public ::testing::Test {
   // Runs one operation on wrapper `name` and gives its outcome: the value (then each by-reference
   // argument as "&value"), "S_OK", or "<HRESULT> <the wrapper's last error>". Operations: "get P",
   // "set P", "var V", "let V", "exec" (args[0] is the command; the outcome is what the wrapper's
-  // callbacks heard, lines joined with " / "), "new", "destroy", "release", "name", "event K", "abort",
-  // and any other text calls that method.
+  // callbacks heard, lines joined with " / "), "new", "destroy", "release", "name", "event K" ("event" alone
+  // passes no record), "abort", and any other text calls that method.
   std::string Do(const std::string& name, const std::string& what, const std::vector<std::string>& args = {});
   // Runs the steps in order, each traced.
   void Run(const std::vector<Step>& steps);
