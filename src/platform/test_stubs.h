@@ -1,13 +1,12 @@
-// Stub COM objects for the platform tests: they live on the test's stack, count references and calls,
-// and never free themselves, so a test can check that each reference is released exactly once.
+// What the platform tests share: the characters of a BSTR, and a stub COM object that lives on the
+// test's stack, counts its references and never frees itself, so that a test sees each release.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "platform/ole.h"
 
-namespace zul::test {
+namespace zul::testing {
 
 using OleString = std::basic_string<OLECHAR>;
 
@@ -16,12 +15,19 @@ inline OleString Text(BSTR bstr) {
   return bstr != nullptr ? OleString(bstr, SysStringLen(bstr)) : OleString();
 }
 
-struct StubDispatch : IDispatch {
+// One object behind both interfaces: either pointer adds and releases references on the same count.
+// An AddRef after the last Release sets `revived`: a real object would have been freed.
+struct StubObject : IDispatch, IErrorInfo {
   ULONG refs = 1;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    return *ppv = nullptr, E_NOINTERFACE;
+  bool revived = false;
+  IUnknown* Unknown() { return static_cast<IDispatch*>(this); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    return *out = nullptr, E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    revived = revived || refs == 0;
+    return ++refs;
+  }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -32,35 +38,11 @@ struct StubDispatch : IDispatch {
                                    UINT*) override {
     return E_NOTIMPL;
   }
+  HRESULT STDMETHODCALLTYPE GetGUID(GUID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSource(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDescription(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD*) override { return E_NOTIMPL; }
 };
 
-// Reports `size` (and `size_result`) from GetSize and records the records it is asked to clear.
-struct StubRecordInfo : IRecordInfo {
-  ULONG refs = 1;
-  ULONG size = 12;
-  HRESULT size_result = S_OK;
-  std::vector<void*> cleared;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    return *ppv = nullptr, E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE RecordInit(PVOID) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RecordClear(PVOID record) override { return cleared.push_back(record), S_OK; }
-  HRESULT STDMETHODCALLTYPE RecordCopy(PVOID, PVOID) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetGuid(GUID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetName(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSize(ULONG* out) override { return *out = size, size_result; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetField(PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetFieldNoCopy(PVOID, LPCOLESTR, VARIANT*, PVOID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE PutField(ULONG, PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE PutFieldNoCopy(ULONG, PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetFieldNames(ULONG*, BSTR*) override { return E_NOTIMPL; }
-  BOOL STDMETHODCALLTYPE IsMatchingType(IRecordInfo*) override { return FALSE; }
-  PVOID STDMETHODCALLTYPE RecordCreate() override { return nullptr; }
-  HRESULT STDMETHODCALLTYPE RecordCreateCopy(PVOID, PVOID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RecordDestroy(PVOID) override { return E_NOTIMPL; }
-};
-
-}  // namespace zul::test
+}  // namespace zul::testing
