@@ -1,10 +1,14 @@
-#include "bridge_test_support.h"
+#include "support.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <thread>
 
-namespace zul::bridge::test {
+namespace zul::testing {
 namespace {
 
 const char* const kTypeNames[] = {"UNDEF",   "BYTE",   "INT",    "LONG",     "FLOAT", "DOUBLE",
@@ -12,13 +16,23 @@ const char* const kTypeNames[] = {"UNDEF",   "BYTE",   "INT",    "LONG",     "FL
                                   "UINT",    "ULONG",  "LONG64", "ULONG64"};
 const int kSizes[] = {0, 1, 2, 4, 4, 8, 0, 16, 0, 0, 0, 4, 2, 4, 8, 8};
 
+// Stores a number as an element of the type (both targets are little-endian).
+void Store(uint8_t type, const std::string& text, void* slot) {
+  const double d = std::stod(text);
+  const float f = static_cast<float>(d);
+  const uint64_t bits = text[0] == '-' ? static_cast<uint64_t>(std::stoll(text)) : std::stoull(text);
+  const void* source = type == ZUL_TYP_DOUBLE ? static_cast<const void*>(&d) : &bits;
+  if (type == ZUL_TYP_FLOAT) source = &f;
+  std::memcpy(slot, source, static_cast<std::size_t>(kSizes[type]));
+}
+
 std::string Element(uint8_t type, const void* p, bool inArray) {
+  char text[40];
   if (type == ZUL_TYP_FLOAT || type == ZUL_TYP_DOUBLE) {
     float f = 0;
     double d = 0;
     std::memcpy(type == ZUL_TYP_FLOAT ? static_cast<void*>(&f) : &d, p,
                 static_cast<std::size_t>(kSizes[type]));
-    char text[40];
     std::snprintf(text, sizeof text, "%.17g", type == ZUL_TYP_FLOAT ? f : d);
     return text;
   }
@@ -31,27 +45,30 @@ std::string Element(uint8_t type, const void* p, bool inArray) {
     return isSigned ? std::to_string(static_cast<int64_t>(bits << shift) >> shift) : std::to_string(bits);
   }
   const auto* s = static_cast<const BridgeString*>(p);
-  const std::string text = s->chars != nullptr ? s->chars : "";
+  const std::string chars = s->chars != nullptr ? s->chars : "";
   // Array elements always have characters; a scalar has them, with kind 1, exactly when not empty.
   const bool wellFormed =
       inArray ? s->kind == 0 && s->chars != nullptr
-              : (s->chars != nullptr) == (s->kind == 1) && (s->chars != nullptr) == !text.empty();
-  return (wellFormed && s->length == static_cast<int32_t>(text.size()) ? "'" : "bad string '") + text + "'";
+              : (s->chars != nullptr) == (s->kind == 1) && (s->chars != nullptr) == !chars.empty();
+  return (wellFormed && s->length == static_cast<int32_t>(chars.size()) ? "'" : "bad string '") + chars + "'";
+}
+
+std::mutex recordMutex;
+std::vector<std::string> recorded[2];  // output lines, notes
+
+void Record(bool note, std::string text) {
+  std::lock_guard lock(recordMutex);
+  recorded[note].push_back(std::move(text));
 }
 
 }  // namespace
 
-Args::~Args() {
-  for (BridgeValue* value : pointers_) ReleaseValue(cookie_, value);
+Args::Args(int32_t cookie, const std::vector<std::string>& values) : cookie_(cookie) {
+  for (const std::string& value : values) Add(value);
 }
 
-BridgeValue& Args::Add(uint8_t type, uint8_t flags, uint32_t argFlag) {
-  BridgeValue& r = records_.emplace_back();
-  r.type = type;
-  r.flags = flags;
-  pointers_.push_back(&r);
-  flags_.push_back(argFlag);
-  return r;
+Args::~Args() {
+  for (BridgeValue* value : pointers_) ReleaseValue(cookie_, value);
 }
 
 void* Args::Allocate(uint64_t bytes) {
@@ -60,41 +77,54 @@ void* Args::Allocate(uint64_t bytes) {
   return block;
 }
 
-Args& Args::String(const std::string& text, uint32_t flag) {
-  BridgeValue& r = Add(ZUL_TYP_STRING, text.empty() ? 0 : ZUL_VALUEFLAG_BRIDGE_MEMORY, flag);
-  r.value.str.length = static_cast<int32_t>(text.size());
-  if (!text.empty()) {
-    r.value.str.kind = 1;
-    r.value.str.chars =
-        static_cast<char*>(std::memcpy(Allocate(text.size() + 1), text.c_str(), text.size() + 1));
+void Args::Add(const std::string& text) {
+  const std::size_t start = text[0] == '&' ? 1 : 0;
+  std::size_t pos = std::min(text.find_first_of("[ ", start), text.size());
+  BridgeValue& r = records_.emplace_back();
+  pointers_.push_back(&r);
+  flags_.push_back(start == 1 ? 0x0002 : 0);
+  const auto name = std::find(std::begin(kTypeNames), std::end(kTypeNames), text.substr(start, pos - start));
+  r.type = static_cast<uint8_t>(name - std::begin(kTypeNames));
+  std::vector<int64_t> dims;
+  while (pos < text.size() && (text[pos] == '[' || text[pos] == ',')) {
+    std::size_t used = 0;
+    dims.push_back(std::stoll(text.substr(pos + 1), &used));
+    pos += 1 + used;
   }
-  return *this;
-}
-
-Args& Args::Raw(uint8_t type, const std::vector<int64_t>& dims, std::size_t size, const void* data,
-                std::size_t count, uint32_t flag) {
-  auto* a = static_cast<BridgeArray*>(Allocate(sizeof(BridgeArray)));
-  std::memset(a, 0, sizeof *a);
-  a->elementSize = static_cast<int64_t>(size);
-  a->elementCount = static_cast<int64_t>(count);
+  std::vector<std::string> elements;  // numbers, or strings in quotes
+  while ((pos = text.find_first_not_of(" ]", pos)) != std::string::npos) {
+    const std::size_t quote = text[pos] == '\'' ? 1 : 0;
+    const std::size_t end = std::min(text.find(quote ? '\'' : ' ', pos + quote), text.size());
+    elements.push_back(text.substr(pos + quote, end - pos - quote));
+    pos = end + quote;
+  }
+  const auto store = [&](const std::string& element, void* slot, bool inArray) {
+    if (r.type != ZUL_TYP_STRING) return Store(r.type, element, slot);
+    BridgeString s{static_cast<int32_t>(element.size()), 0, 0, nullptr};
+    if (inArray || !element.empty()) {
+      s.kind = inArray ? 0 : 1;
+      s.chars =
+          static_cast<char*>(std::memcpy(Allocate(element.size() + 1), element.c_str(), element.size() + 1));
+    }
+    std::memcpy(slot, &s, sizeof s);
+  };
+  if (dims.empty()) {
+    store(elements.at(0), &r.value, false);
+    r.flags = r.type == ZUL_TYP_STRING && r.value.str.chars != nullptr ? ZUL_VALUEFLAG_BRIDGE_MEMORY : 0;
+    return;
+  }
+  auto* a = static_cast<BridgeArray*>(Allocate(sizeof(BridgeArray)));  // zero-filled
+  a->elementSize = kSizes[r.type];
+  a->elementCount = static_cast<int64_t>(elements.size());
   a->totalBytes = a->elementSize * a->elementCount;
   a->dimensionCount = static_cast<uint8_t>(dims.size());
   std::copy(dims.begin(), dims.end(), a->dims);
   a->data = Allocate(static_cast<uint64_t>(a->totalBytes));
-  if (count > 0) std::memcpy(a->data, data, size * count);
-  Add(type, ZUL_VALUEFLAG_ARRAY | ZUL_VALUEFLAG_BRIDGE_MEMORY, flag).value.array = a;
-  return *this;
-}
-
-Args& Args::Strings(const std::vector<int64_t>& dims, const std::vector<std::string>& elements,
-                    uint32_t flag) {
-  std::vector<BridgeString> strings(elements.size());
   for (std::size_t i = 0; i < elements.size(); ++i) {
-    const std::string& e = elements[i];
-    strings[i].length = static_cast<int32_t>(e.size());
-    strings[i].chars = static_cast<char*>(std::memcpy(Allocate(e.size() + 1), e.c_str(), e.size() + 1));
+    store(elements[i], static_cast<char*>(a->data) + static_cast<int64_t>(i) * a->elementSize, true);
   }
-  return Array(ZUL_TYP_STRING, dims, strings, flag);
+  r.flags = ZUL_VALUEFLAG_ARRAY | ZUL_VALUEFLAG_BRIDGE_MEMORY;
+  r.value.array = a;
 }
 
 void ReleaseValue(int32_t cookie, BridgeValue* value) {
@@ -164,6 +194,8 @@ std::string Do(int32_t cookie, const std::string& what, Args& args) {
     ReleaseValue(cookie, value);
     return text;
   }
+  if (what == "new")
+    return Outcome(ZUL_QEL_CreateObject(cookie, args.Count(), args.Values(), args.Flags(), 0, 0, 0));
   if (verb == "set ")
     return Outcome(ZUL_QEL_SetProperty(cookie, name.c_str(), args.Count(), args.Values(), args.Flags()));
   if (verb == "let ") return Outcome(ZUL_QEL_SetZULVariable(cookie, name.c_str(), args.Values()[0]));
@@ -172,79 +204,37 @@ std::string Do(int32_t cookie, const std::string& what, Args& args) {
   return status < 0 ? Outcome(status) : value != nullptr ? Dump(*value) : "no result";
 }
 
-std::string Do(int32_t cookie, const std::string& what, const Fill& fill) {
-  Args args(cookie);
-  if (fill) fill(args);
+std::string Do(int32_t cookie, const std::string& what, const std::vector<std::string>& values) {
+  Args args(cookie, values);
   return Do(cookie, what, args);
 }
 
-template <typename T>
-Fill ScalarFill(uint8_t type, T v) {
-  return [=](Args& a) { a.Scalar(type, v); };
+void RecordOutput(int32_t, const char* text) {
+  Record(false, text);
 }
 
-template <typename T>
-Fill ArrayFill(uint8_t type, std::vector<int64_t> dims, std::vector<T> elements) {
-  return [=](Args& a) { a.Array(type, dims, elements); };
+void RecordNote(int32_t, const char* first, const char* second) {
+  Record(true, std::string(first) + " " + second);
 }
 
-std::vector<std::pair<std::string, Fill>> Samples() {
-  return {
-      {"BYTE 200", ScalarFill(ZUL_TYP_BYTE, uint8_t{200})},
-      {"INT -3", ScalarFill(ZUL_TYP_INT, int16_t{-3})},
-      {"UINT 65535", ScalarFill(ZUL_TYP_UINT, uint16_t{65535})},
-      {"LONG -7", ScalarFill(ZUL_TYP_LONG, int32_t{-7})},
-      {"ULONG 4000000000", ScalarFill(ZUL_TYP_ULONG, uint32_t{4000000000u})},
-      {"FLOAT 1.5", ScalarFill(ZUL_TYP_FLOAT, 1.5f)},
-      {"DOUBLE -2.25", ScalarFill(ZUL_TYP_DOUBLE, -2.25)},
-      {"LONG64 -1099511627776", ScalarFill(ZUL_TYP_LONG64, -(int64_t{1} << 40))},
-      {"ULONG64 9223372036854775813", ScalarFill(ZUL_TYP_ULONG64, (uint64_t{1} << 63) + 5)},
-      {"OBJREF 3", ScalarFill(ZUL_TYP_OBJREF, int32_t{3})},
-      {"STRING 'h\xc3\xa9llo'", [](Args& a) { a.String("h\xc3\xa9llo"); }},
-      {"STRING ''", [](Args& a) { a.String(""); }},
-      {"LONG[2,3] 1 2 3 4 5 6", ArrayFill<int32_t>(ZUL_TYP_LONG, {2, 3}, {1, 2, 3, 4, 5, 6})},
-      {"BYTE[1,1,2] 0 255", ArrayFill<uint8_t>(ZUL_TYP_BYTE, {1, 1, 2}, {0, 255})},
-      {"ULONG64[1] 18446744073709551615", ArrayFill<uint64_t>(ZUL_TYP_ULONG64, {1}, {~uint64_t{0}})},
-      {"OBJREF[2] 1 2", ArrayFill<int32_t>(ZUL_TYP_OBJREF, {2}, {1, 2})},
-      {"LONG[0]", ArrayFill<int32_t>(ZUL_TYP_LONG, {0}, {})},
-      {"STRING[2,2] 'a' '' 'c'd' 'e'",
-       [](Args& a) {
-         a.Strings({2, 2}, {"a", "", "c'd", "e"});
-       }},
-  };
+std::vector<std::string> Recorded(bool notes) {
+  std::lock_guard lock(recordMutex);
+  return recorded[notes];
 }
 
-Recorder& Recorder::Get() {
-  static Recorder recorder;
-  return recorder;
-}
-
-void Recorder::Add(int32_t cookie, std::string text, bool note) {
-  std::lock_guard lock(mutex);
-  (note ? notes : outputs).emplace_back(cookie, std::move(text));
-  changed.notify_all();
-}
-
-std::vector<std::string> Recorder::Lines(bool ofNotes) {
-  std::lock_guard lock(mutex);
-  std::vector<std::string> lines;
-  for (const auto& entry : ofNotes ? notes : outputs) lines.push_back(entry.second);
-  return lines;
-}
-
-std::string Recorder::WaitForNote(std::size_t n) {
-  std::unique_lock lock(mutex);
-  changed.wait_for(lock, std::chrono::seconds(10), [&] { return notes.size() >= n; });
-  return notes.size() >= n ? notes[n - 1].second : "(timeout)";
+std::string WaitForNote(std::size_t n) {
+  for (int i = 0; i < 1000 && Recorded(true).size() < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::vector<std::string> notes = Recorded(true);
+  return notes.size() >= n ? notes[n - 1] : "(timeout)";
 }
 
 void BridgeTest::SetUp() {
   BridgeInitRecord init{1, 1};
   ASSERT_EQ(ZUL_QEL_Initialize(&init), 0);
-  Recorder& r = Recorder::Get();
-  std::lock_guard lock(r.mutex);
-  r.outputs.clear();
-  r.notes.clear();
+  std::lock_guard lock(recordMutex);
+  recorded[0].clear();
+  recorded[1].clear();
 }
 
 void BridgeTest::TearDown() {
@@ -261,19 +251,19 @@ int32_t BridgeTest::Register(const char* className, const char* procName) {
 int32_t BridgeTest::Create(const char* className, const char* procName) {
   const int32_t cookie = Register(className, procName);
   Transaction t(cookie);
-  EXPECT_EQ(Outcome(ZUL_QEL_CreateObject(cookie, 0, nullptr, nullptr, 0, 0, 0)), "0");
+  EXPECT_EQ(Do(cookie, "new"), "0");
   return cookie;
 }
 
 std::string BridgeTest::Execute(int32_t cookie, const std::string& command) {
-  const std::size_t before = Recorder::Get().Lines().size();
+  const std::size_t before = Recorded().size();
   Transaction t(cookie);
   const int32_t status = ZUL_QEL_ExecuteString(cookie, command.c_str());
   if (status < 0) return Outcome(status);
   std::string printed;
-  const std::vector<std::string> lines = Recorder::Get().Lines();
+  const std::vector<std::string> lines = Recorded();
   for (std::size_t i = before; i < lines.size(); ++i) printed += (i > before ? "\n" : "") + lines[i];
   return printed;
 }
 
-}  // namespace zul::bridge::test
+}  // namespace zul::testing
