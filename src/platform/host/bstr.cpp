@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "test_hooks.h"
 #include "zul/host/oleauto.h"
 
 namespace {
@@ -15,8 +16,10 @@ constexpr UINT kMaxByteLen = UINT32_MAX - kTerminator - sizeof(uint32_t) - 1;
 
 BSTR Allocate(const void* data, UINT byte_len) {
   if (byte_len > kMaxByteLen) return nullptr;
+  if (!zul::host::AllocationAllowed(zul::host::Allocation::kBstr)) return nullptr;
   auto* block = static_cast<unsigned char*>(std::malloc(kHeader + byte_len + kTerminator));
   if (block == nullptr) return nullptr;
+  zul::host::CountLive(zul::host::Allocation::kBstr, 1);
   std::memset(block, 0, kHeader - sizeof(uint32_t));
   const uint32_t prefix = byte_len;
   std::memcpy(block + kHeader - sizeof(prefix), &prefix, sizeof(prefix));
@@ -60,6 +63,7 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
 
 void SysFreeString(BSTR bstrString) {
   if (bstrString == nullptr) return;
+  zul::host::CountLive(zul::host::Allocation::kBstr, -1);
   std::free(reinterpret_cast<unsigned char*>(bstrString) - kHeader);
 }
 

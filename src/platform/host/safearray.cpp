@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "test_hooks.h"
 #include "zul/host/oleauto.h"
 
 namespace {
@@ -106,12 +107,14 @@ SAFEARRAY* AllocateDescriptor(UINT cDims) {
   const std::size_t size = kHidden + sizeof(SAFEARRAY) + (cDims - 1) * sizeof(SAFEARRAYBOUND);
   auto* block = static_cast<unsigned char*>(std::calloc(1, size));
   if (block == nullptr) return nullptr;
+  zul::host::CountLive(zul::host::Allocation::kSafeArray, 1);
   auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHidden);
   psa->cDims = static_cast<USHORT>(cDims);
   return psa;
 }
 
 void FreeDescriptor(SAFEARRAY* psa) {
+  zul::host::CountLive(zul::host::Allocation::kSafeArray, -1);
   std::free(Hidden(psa));
 }
 
@@ -150,6 +153,7 @@ SAFEARRAY* Create(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound, void*
     if (record_size != 0) element_size = record_size;
   }
 
+  if (!zul::host::AllocationAllowed(zul::host::Allocation::kSafeArray)) return nullptr;
   SAFEARRAY* psa = AllocateDescriptor(cDims);
   if (psa == nullptr) return nullptr;
   SetFeatures(psa, vt);
