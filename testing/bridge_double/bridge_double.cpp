@@ -3,6 +3,7 @@
 // bridge memory per cookie.
 #include "bridge_double.h"
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -60,6 +61,10 @@ struct State {
   std::vector<HandedOutValue> handedOut;
   std::map<BridgeOutputCallback, int32_t> outputCallbacks;  // callback -> registrations
   std::map<int32_t, BridgeNotifyCallback> notifyCallbacks;
+  // With serialize on, a cookie's transaction belongs to one thread at a time (nested ones count).
+  bool serialize = false;
+  std::map<int32_t, std::pair<std::thread::id, int>> transactionOwners;
+  std::condition_variable transactionEnded;
 
   ~State() {
     for (const auto& [block, cookie] : blocks) std::free(block);
@@ -303,9 +308,20 @@ ZUL_QEL_API int32_t ZUL_QEL_ReleaseWrapper(int32_t cookie) {
 
 ZUL_QEL_API int32_t ZUL_QEL_BeginTransaction(int32_t cookie) {
   State& s = S();
-  std::lock_guard lock(s.mutex);
+  std::unique_lock lock(s.mutex);
+  const auto self = std::this_thread::get_id();
+  if (s.serialize) {
+    s.transactionEnded.wait(lock, [&] {
+      const auto owner = s.transactionOwners.find(cookie);
+      return owner == s.transactionOwners.end() || owner->second.first == self;
+    });
+  }
   const int32_t result = ScriptedResult(s, BridgeEntry::kBeginTransaction, 0);
   if (result >= 0) ++s.openTransactions;
+  if (result >= 0 && s.serialize) {
+    auto& owner = s.transactionOwners[cookie];
+    owner = {self, owner.second + 1};
+  }
   return Call(BridgeEntry::kBeginTransaction, cookie).Done(s, result);
 }
 
@@ -313,6 +329,12 @@ ZUL_QEL_API int32_t ZUL_QEL_EndTransaction(int32_t cookie) {
   State& s = S();
   std::lock_guard lock(s.mutex);
   --s.openTransactions;
+  const auto owner = s.transactionOwners.find(cookie);
+  if (owner != s.transactionOwners.end() && owner->second.first == std::this_thread::get_id() &&
+      --owner->second.second == 0) {
+    s.transactionOwners.erase(owner);
+    s.transactionEnded.notify_all();
+  }
   // The values handed out in the transaction come back now.
   for (auto it = s.handedOut.begin(); it != s.handedOut.end();) {
     if (it->cookie != cookie) {
@@ -365,10 +387,11 @@ ZUL_QEL_API int32_t ZUL_QEL_DestroyObject(int32_t cookie) {
 ZUL_QEL_API int32_t ZUL_QEL_ObjRefCookie2Hvid(int32_t cookie, int32_t refCookie) {
   State& s = S();
   std::lock_guard lock(s.mutex);
-  // Unless scripted, the handle of wrapper n is 1000 + n.
+  // Unless scripted, the handle of wrapper n is 1000 + n, wrapping around for the largest cookies.
+  const auto handle = static_cast<int32_t>(1000u + static_cast<uint32_t>(refCookie));
   return Call(BridgeEntry::kObjRefCookie2Hvid, cookie)
       .Arg(refCookie)
-      .Done(s, ScriptedResult(s, BridgeEntry::kObjRefCookie2Hvid, 1000 + refCookie));
+      .Done(s, ScriptedResult(s, BridgeEntry::kObjRefCookie2Hvid, handle));
 }
 
 ZUL_QEL_API int32_t ZUL_QEL_AttachObject(int32_t cookie, void*) {
@@ -531,6 +554,15 @@ ZUL_QEL_API void ZulDouble_Reset(void) {
   s.handedOut.clear();
   s.outputCallbacks.clear();
   s.notifyCallbacks.clear();
+  s.serialize = false;
+  s.transactionOwners.clear();
+  s.transactionEnded.notify_all();
+}
+
+ZUL_QEL_API void ZulDouble_SerializeTransactions(int32_t on) {
+  State& s = S();
+  std::lock_guard lock(s.mutex);
+  s.serialize = on != 0;
 }
 
 ZUL_QEL_API void ZulDouble_SetResult(int32_t entry, int32_t result) {

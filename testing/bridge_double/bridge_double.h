@@ -44,6 +44,9 @@ ZUL_QEL_API void ZulDouble_FailAllocationAt(int64_t nth);
 ZUL_QEL_API void ZulDouble_EchoArgument(int32_t from, int32_t to);
 /* 0 stops recording calls (for load tests), anything else resumes; a reset turns it back on. */
 ZUL_QEL_API void ZulDouble_SetJournal(int32_t on);
+/* Anything but 0 makes a transaction on a cookie wait while another thread has one open on it, as a
+ * bridge that runs one call per object at a time; 0 (and a reset) turns this off. */
+ZUL_QEL_API void ZulDouble_SerializeTransactions(int32_t on);
 
 ZUL_QEL_API int32_t ZulDouble_CallCount(void);
 ZUL_QEL_API const ZulDoubleCall* ZulDouble_Call(int32_t index);

@@ -26,7 +26,7 @@ struct BridgeDouble {
   X(SetReturnValue) X(SetReturnText) X(SetLastError) X(FailAllocationAt) X(CallCount) X(Call) \
       X(OutstandingBlocks) X(TotalOutstandingBlocks) X(BadReleases) X(OpenTransactions)       \
           X(OutputRegistrations) X(EmitOutput) X(EmitNotify) X(EchoArgument) X(SetJournal)    \
-              X(EmitOutputOnThread) X(EmitNotifyOnThread)
+              X(EmitOutputOnThread) X(EmitNotifyOnThread) X(SerializeTransactions)
 #define ZUL_DOUBLE_FIELD(name) decltype(&ZulDouble_##name) name = nullptr;
   ZUL_DOUBLE_CONTROL(ZUL_DOUBLE_FIELD)
 #undef ZUL_DOUBLE_FIELD
