@@ -118,10 +118,13 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
   bool empty = false;
   for (int k = 0; k < m; ++k) empty = empty || psa->rgsabound[k].cElements == 0;
 
-  // The element type: the first VARIANT's for an array of VARIANTs (an empty one has none).
+  // The element type: the first VARIANT's for an array of VARIANTs (an empty one has none, nor has one
+  // whose elements are not VARIANT-sized: its first element is never read).
   VARTYPE elementType = VT_EMPTY;
   if (variants) {
-    if (!empty) elementType = static_cast<const VARIANT*>(psa->pvData)->vt;
+    if (!empty && psa->cbElements == sizeof(VARIANT)) {
+      elementType = static_cast<const VARIANT*>(psa->pvData)->vt;
+    }
   } else if (FAILED(SafeArrayGetVartype(psa, &elementType))) {
     elementType = arg->vt & 0x9FFF;  // without VT_ARRAY and VT_BYREF
   }
