@@ -179,6 +179,8 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
   ElementsIn elements(cookie, *wrapper, elementType, code, destinationSize, variants);
   if (reorder && m > 1) {
     for (int k = m; k < kMaxDimensions; ++k) array->dims[k] = 1;
+    // An empty dimension leaves nothing to walk; the others may be too large to multiply in 64 bits.
+    if (elementCount == 0) return true;
     return ForEachReordered(array->dims, m, [&](int64_t j, int64_t p) {
       return elements.Convert(p, source + p * sourceSize, destination + j * destinationSize);
     });

@@ -33,5 +33,28 @@ TEST_F(ConversionFault, ArrayOfVariantsWithShortElementsIsRefusedUnread) {
   }
 }
 
+// An empty array whose other dimensions multiply past 63 bits (not past 64): it goes over empty with
+// its dimensions as they are, and the reordering walk never multiplies them.
+TEST_F(ConversionFault, EmptyArrayBesideHugeDimensionsGoesOverEmpty) {
+  for (const VARTYPE vt : {VARTYPE(VT_BSTR), VARTYPE(VT_R8)}) {  // an empty array of VARIANTs has no type
+    SCOPED_TRACE(vt);
+    SAFEARRAY* psa = NewArray(vt, {1, 1, 0});
+    psa->rgsabound[0].cElements = psa->rgsabound[1].cElements = 0xFFFFFFFFu;  // creation refuses them first
+    VARIANT arg = Var(VT_ARRAY | vt);
+    arg.parray = psa;
+    {
+      ArgList in = InOne(arg);
+      ASSERT_TRUE(in.ok) << Message();
+      const BridgeArray& a = *in[0].value.array;
+      EXPECT_EQ(a.elementCount, 0);
+      EXPECT_EQ(a.totalBytes, 0);
+      EXPECT_EQ(a.dims[0], 0xFFFFFFFFll);
+      EXPECT_EQ(a.dims[2], 0);
+    }
+    psa->rgsabound[0].cElements = psa->rgsabound[1].cElements = 1;
+    FreeArray(psa);
+  }
+}
+
 }  // namespace
 }  // namespace zul::testing
