@@ -152,7 +152,7 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   const auto* from = static_cast<const unsigned char*>(a->data);
   auto* to = static_cast<unsigned char*>(access.Data());
   if (block) {
-    std::memcpy(to, from, static_cast<std::size_t>(a->totalBytes));
+    if (a->totalBytes != 0) std::memcpy(to, from, static_cast<std::size_t>(a->totalBytes));  // from may be null
   } else if (reorder && m > 1) {
     int64_t dims[kMaxDimensions] = {1, 1, 1, 1, 1, 1, 1, 1};
     for (int k = 0; k < m; ++k) dims[k] = a->dims[k];

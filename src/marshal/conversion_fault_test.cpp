@@ -56,5 +56,23 @@ TEST_F(ConversionFault, EmptyArrayBesideHugeDimensionsGoesOverEmpty) {
   }
 }
 
+// An empty array from the bridge may come without data: it reaches the client as an empty SAFEARRAY,
+// no bytes copied from the null block.
+TEST_F(ConversionFault, EmptyBridgeArrayWithoutDataComesOutEmpty) {
+  BridgeArray empty{};
+  empty.elementSize = sizeof(double);
+  empty.dimensionCount = 1;
+  BridgeValue value{};
+  value.type = ZUL_TYP_DOUBLE;
+  value.flags = ValueFlag::Array | ValueFlag::BridgeMemory;
+  value.value.array = &empty;
+  VARIANT out = Var(VT_EMPTY);
+  uint32_t flag = ArgFlag::WriteBack;
+  ASSERT_TRUE(MarshalValueOut(context, kCaller, &value, &out, &flag)) << Message();
+  EXPECT_EQ(out.vt, VT_ARRAY | VT_R8);
+  EXPECT_EQ(out.parray->rgsabound[0].cElements, 0u);
+  EXPECT_EQ(VariantClear(&out), S_OK);
+}
+
 }  // namespace
 }  // namespace zul::testing
