@@ -2,24 +2,64 @@
 
 #include <atomic>
 #include <new>
+#include <shared_mutex>
 
 namespace zul {
 
 namespace {
 
-CRITICAL_SECTION g_registryLock;
-std::atomic<int32_t> g_registryLockLive{0};
+// The registry lock: every call looks a cookie up, while only registration, release and proxies
+// change the map. A lookup takes one shard shared, the shard of its thread, so threads touch cache
+// lines of their own and never wait for each other; a change takes every shard exclusively, in order.
+constexpr unsigned kShards = 16;
 
-// Holds the registry lock for one scope, if the lock exists.
-class RegistryLockScope {
+struct alignas(64) Shard {
+  std::shared_mutex mutex;
+};
+
+// The shards exist from CreateRegistryLock to DeleteRegistryLock, as a critical section would.
+alignas(Shard) unsigned char g_shardStorage[sizeof(Shard) * kShards];
+std::atomic<int32_t> g_registryLockLive{0};
+std::atomic<unsigned> g_nextShard{0};
+
+Shard* Shards() noexcept {
+  return std::launder(reinterpret_cast<Shard*>(g_shardStorage));
+}
+
+std::shared_mutex& ThreadShard() noexcept {
+  thread_local unsigned shard = kShards;  // constant-initialised: no guard on each use
+  if (shard == kShards) shard = g_nextShard.fetch_add(1, std::memory_order_relaxed) % kShards;
+  return Shards()[shard].mutex;
+}
+
+// Holds the calling thread's shard shared for one lookup, if the lock exists.
+class LookupScope {
  public:
-  RegistryLockScope() noexcept : held_(RegistryLockLive()) {
-    if (held_) EnterCriticalSection(&g_registryLock);
+  LookupScope() noexcept : shard_(RegistryLockLive() ? &ThreadShard() : nullptr) {
+    if (shard_ != nullptr) shard_->lock_shared();
   }
-  RegistryLockScope(const RegistryLockScope&) = delete;
-  RegistryLockScope& operator=(const RegistryLockScope&) = delete;
-  ~RegistryLockScope() {
-    if (held_) LeaveCriticalSection(&g_registryLock);
+  LookupScope(const LookupScope&) = delete;
+  LookupScope& operator=(const LookupScope&) = delete;
+  ~LookupScope() {
+    if (shard_ != nullptr) shard_->unlock_shared();
+  }
+
+ private:
+  std::shared_mutex* const shard_;
+};
+
+// Holds every shard exclusively for one change, if the lock exists.
+class ChangeScope {
+ public:
+  ChangeScope() noexcept : held_(RegistryLockLive()) {
+    if (!held_) return;
+    for (unsigned i = 0; i < kShards; ++i) Shards()[i].mutex.lock();
+  }
+  ChangeScope(const ChangeScope&) = delete;
+  ChangeScope& operator=(const ChangeScope&) = delete;
+  ~ChangeScope() {
+    if (!held_) return;
+    for (unsigned i = kShards; i-- > 0;) Shards()[i].mutex.unlock();
   }
 
  private:
@@ -37,14 +77,14 @@ bool CopyName(UniqueBstr& field, const OLECHAR* name) noexcept {
 
 void CreateRegistryLock() noexcept {
   if (RegistryLockLive()) return;
-  InitializeCriticalSection(&g_registryLock);
+  for (unsigned i = 0; i < kShards; ++i) new (&Shards()[i]) Shard;
   g_registryLockLive.store(1, std::memory_order_release);
 }
 
 void DeleteRegistryLock() noexcept {
   if (!RegistryLockLive()) return;
   g_registryLockLive.store(0, std::memory_order_release);
-  DeleteCriticalSection(&g_registryLock);
+  for (unsigned i = 0; i < kShards; ++i) Shards()[i].~Shard();
 }
 
 bool RegistryLockLive() noexcept {
@@ -52,13 +92,13 @@ bool RegistryLockLive() noexcept {
 }
 
 WrapperInfo* WrapperRegistry::Find(int32_t cookie) const noexcept {
-  RegistryLockScope lock;
+  LookupScope lock;
   const auto it = records_.find(cookie);
   return it == records_.end() ? nullptr : it->second.get();
 }
 
 bool WrapperRegistry::Add(int32_t cookie, const OLECHAR* className, const OLECHAR* procName) noexcept {
-  RegistryLockScope lock;
+  ChangeScope lock;
   std::unique_ptr<WrapperInfo> record(new (std::nothrow) WrapperInfo(cookie));
   if (!record || !CopyName(record->className, className) || !CopyName(record->procName, procName)) {
     return false;
@@ -72,13 +112,13 @@ bool WrapperRegistry::Add(int32_t cookie, const OLECHAR* className, const OLECHA
 }
 
 bool WrapperRegistry::Remove(int32_t cookie) noexcept {
-  RegistryLockScope lock;
+  ChangeScope lock;
   records_.erase(cookie);
   return true;
 }
 
 void WrapperRegistry::Teardown() noexcept {
-  RegistryLockScope lock;
+  ChangeScope lock;
   records_.clear();
 }
 

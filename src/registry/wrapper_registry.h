@@ -1,6 +1,6 @@
 // The map from cookie to WrapperInfo. Only its structure is guarded, by the process-wide registry
-// lock; a caller uses the record it found without the lock, so a cookie must not be released while
-// another call on it runs.
+// lock: lookups share it and run in parallel, adding and removing hold it alone. A caller uses the
+// record it found without the lock, so a cookie must not be released while another call on it runs.
 #pragma once
 
 #include <cstdint>
