@@ -1,0 +1,119 @@
+// Heap allocations on the call path, counted by replacing the global allocation functions of this
+// test program. They forward to malloc and free, so the sanitizers still see every block.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "bridge_double_client.h"
+#include "loader/binding.h"
+#include "zul/pal_mscom.h"
+
+namespace {
+
+thread_local bool t_counting = false;
+thread_local int t_allocations = 0;
+
+void* Allocate(std::size_t size) noexcept {
+  if (t_counting) ++t_allocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+  void* block = Allocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  std::free(block);
+}
+
+namespace zul {
+namespace {
+
+constexpr int32_t kCookie = 4711;
+
+int32_t Succeed(int32_t) {
+  return 0;
+}
+
+int32_t SucceedCall(int32_t, const char*, int32_t, BridgeValue**, const uint32_t*, BridgeValue**) {
+  return 0;
+}
+
+// The library's own allocations only: the bridge's entries for a call allocate nothing here.
+class CallAllocations : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::BoundBridgeDouble();
+    ASSERT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(kCookie), S_OK);
+    saved_ = g_bridge.entries;
+    g_bridge.entries.BeginTransaction = Succeed;
+    g_bridge.entries.EndTransaction = Succeed;
+    g_bridge.entries.CallMethod = SucceedCall;
+  }
+  void TearDown() override {
+    g_bridge.entries = saved_;
+    EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(kCookie), S_OK);
+  }
+
+  // Allocations made by one call, after a first call that may set up per-thread state.
+  static int AllocationsOfCall(const OLECHAR* name) {
+    EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(kCookie, name, 0, nullptr, nullptr, nullptr), S_OK);
+    t_allocations = 0;
+    t_counting = true;
+    const HRESULT hr = ZUL_MSCOMPAL_CallMethod(kCookie, name, 0, nullptr, nullptr, nullptr);
+    t_counting = false;
+    EXPECT_EQ(hr, S_OK);
+    return t_allocations;
+  }
+
+  BridgeEntries saved_;
+};
+
+TEST_F(CallAllocations, CountingSeesAnAllocation) {
+  t_allocations = 0;
+  t_counting = true;
+  int* volatile block = new int(1);  // volatile: the pair is not optimised away
+  delete block;
+  t_counting = false;
+  EXPECT_EQ(t_allocations, 1);
+}
+
+TEST_F(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
+  EXPECT_EQ(AllocationsOfCall(OLESTR("Method")), 0);
+  EXPECT_EQ(AllocationsOfCall(nullptr), 0);
+}
+
+}  // namespace
+}  // namespace zul
