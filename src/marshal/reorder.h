@@ -1,15 +1,19 @@
 // The reordering walk between the bridge's element order (dimension 0 fastest) and a SAFEARRAY's
 // (the last stored bound's index fastest, as OLE Automation lays arrays out).
+//
+// Both forms pair the same elements: bridge element j = i0 + d0*(i1 + d1*(i2 + ...)) with SAFEARRAY
+// element ((i0*d1 + i1)*d2 + i2)*... + i(m-1), for dims d0..d(m-1) (1 to 8 of them).
+// - ForEachReordered visits the pairs one at a time in bridge order, for elements that are converted
+//   one by one (strings, VARIANTs, object references) and may stop the walk.
+// - CopyReordered moves plain elements that keep their size, in cache-sized tiles.
 #pragma once
 
 #include <cstdint>
 
 namespace zul {
 
-// Calls visit(bridgeIndex, safeArrayIndex) for every element, in bridge order, until it returns false:
-// bridge element j = i0 + d0*(i1 + d1*(i2 + ...)) pairs with SAFEARRAY element
-// ((i0*d1 + i1)*d2 + i2)*... + i(m-1). dims holds m sizes (1 to 8); nothing is visited when one of
-// them is 0. Returns false when visit stopped the walk.
+// Calls visit(bridgeIndex, safeArrayIndex) for every element, in bridge order, until it returns false.
+// Nothing is visited when a dimension is 0. Returns false when visit stopped the walk.
 template <class Visit>
 bool ForEachReordered(const int64_t* dims, int m, Visit&& visit) {
   int64_t count = 1;
@@ -33,5 +37,15 @@ bool ForEachReordered(const int64_t* dims, int m, Visit&& visit) {
   }
   return true;
 }
+
+enum class ReorderDirection {
+  kToBridge,     // from a SAFEARRAY's block into a bridge block: to[j] = from[p]
+  kToSafeArray,  // from a bridge block into a SAFEARRAY's block: to[p] = from[j]
+};
+
+// Copies every element of elementSize bytes between the two orders, with the result of
+// ForEachReordered copying each pair. from and to hold the whole array and do not overlap.
+void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void* from, void* to,
+                   ReorderDirection direction) noexcept;
 
 }  // namespace zul

@@ -1,0 +1,254 @@
+#include "marshal/reorder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ZUL_REORDER_SSE2 1
+#endif
+
+namespace zul {
+
+namespace {
+
+// A tile is one cache line of elements square: every line of the source is read whole once and every
+// line of the destination written whole once, whatever the strides.
+constexpr int64_t kLine = 64;
+// Columns of a band: the destination lines that one band keeps open stay within the TLB's reach.
+constexpr int64_t kBandBytes = 16384;
+// Tiles down a strip, so that each destination row is written in runs of this many lines.
+constexpr int64_t kStripTiles = 4;
+// Above this size the destination bypasses the caches.
+constexpr int64_t kStreamBytes = 8 << 20;
+
+#ifdef ZUL_REORDER_SSE2
+template <int kWidth>
+inline void UnpackPair(__m128i a, __m128i b, __m128i& lo, __m128i& hi) {
+  if constexpr (kWidth == 1) {
+    lo = _mm_unpacklo_epi8(a, b);
+    hi = _mm_unpackhi_epi8(a, b);
+  } else if constexpr (kWidth == 2) {
+    lo = _mm_unpacklo_epi16(a, b);
+    hi = _mm_unpackhi_epi16(a, b);
+  } else if constexpr (kWidth == 4) {
+    lo = _mm_unpacklo_epi32(a, b);
+    hi = _mm_unpackhi_epi32(a, b);
+  } else {
+    lo = _mm_unpacklo_epi64(a, b);
+    hi = _mm_unpackhi_epi64(a, b);
+  }
+}
+
+// One round of a register transpose: lanes of kWidth bytes interleaved from rows kDistance apart.
+template <int kRows, int kWidth, int kDistance>
+inline void Round(__m128i (&x)[kRows]) {
+  __m128i y[kRows];
+  for (int g = 0; g < kRows; g += 2 * kDistance) {
+    for (int i = 0; i < kDistance; ++i) {
+      UnpackPair<kWidth>(x[g + i], x[g + i + kDistance], y[g + 2 * i], y[g + 2 * i + 1]);
+    }
+  }
+  for (int i = 0; i < kRows; ++i) x[i] = y[i];
+}
+
+// Transposes the square of 16 / kSize rows of one register each.
+template <int kSize>
+inline void TransposeRegisters(__m128i (&x)[16 / kSize]) {
+  constexpr int kRows = 16 / kSize;
+  Round<kRows, kSize, 1>(x);
+  if constexpr (kSize <= 4) Round<kRows, kSize * 2, 2>(x);
+  if constexpr (kSize <= 2) Round<kRows, kSize * 4, 4>(x);
+  if constexpr (kSize == 1) Round<kRows, 8, 8>(x);
+}
+#endif
+
+// out[c][r] = in[r][c] for a tile of n x n elements of kSize bytes, each row one line.
+template <int kSize>
+inline void TransposeTileBuffer(const unsigned char (&in)[kLine / kSize][kLine],
+                                unsigned char (&out)[kLine / kSize][kLine]) {
+  constexpr int n = kLine / kSize;
+#ifdef ZUL_REORDER_SSE2
+  constexpr int kRows = 16 / kSize;
+  for (int rb = 0; rb < n; rb += kRows) {
+    for (int cb = 0; cb < n; cb += kRows) {
+      __m128i x[kRows];
+      for (int i = 0; i < kRows; ++i) {
+        x[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(&in[rb + i][cb * kSize]));
+      }
+      TransposeRegisters<kSize>(x);
+      for (int i = 0; i < kRows; ++i) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(&out[cb + i][rb * kSize]), x[i]);
+      }
+    }
+  }
+#else
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) std::memcpy(&out[c][r * kSize], &in[r][c * kSize], kSize);
+  }
+#endif
+}
+
+// One full tile: dst[c * dstStride + r] = src[r * srcStride + c], strides in elements. Lines move
+// whole through two L1 buffers: at strides of whole pages a tile's lines would fall into one cache
+// set, and loads from the source would wait behind stores to the destination that share their low
+// address bits.
+template <int kSize, bool kStream>
+inline void TransposeTile(const unsigned char* src, int64_t srcStride, unsigned char* dst,
+                          int64_t dstStride) {
+  constexpr int n = kLine / kSize;
+  alignas(64) unsigned char in[n][kLine];
+  alignas(64) unsigned char out[n][kLine];
+  for (int r = 0; r < n; ++r) std::memcpy(in[r], src + r * srcStride * kSize, kLine);
+  TransposeTileBuffer<kSize>(in, out);
+#ifdef ZUL_REORDER_SSE2
+  if constexpr (kStream) {
+    for (int c = 0; c < n; ++c) {
+      auto* to = reinterpret_cast<__m128i*>(dst + c * dstStride * kSize);
+      const auto* from = reinterpret_cast<const __m128i*>(out[c]);
+      for (int i = 0; i < 4; ++i) _mm_stream_si128(to + i, _mm_load_si128(from + i));
+    }
+    return;
+  }
+#endif
+  for (int c = 0; c < n; ++c) std::memcpy(dst + c * dstStride * kSize, out[c], kLine);
+}
+
+template <int kSize>
+inline void CopyElement(const unsigned char* from, unsigned char* to) {
+  std::memcpy(to, from, kSize);
+}
+
+// dst[c * dstStride + r] = src[r * srcStride + c] for r < rows, c < cols; strides in elements.
+template <int kSize, bool kStream>
+void Transpose(const unsigned char* src, int64_t srcStride, unsigned char* dst, int64_t dstStride,
+               int64_t rows, int64_t cols) {
+  constexpr int64_t n = kLine / kSize;
+  constexpr int64_t kBand = kBandBytes / kLine;  // columns of a band: one open line each
+  constexpr int64_t kStripRows = n * kStripTiles;
+  const int64_t fullRows = rows - rows % n;
+  const int64_t fullCols = cols - cols % n;
+  for (int64_t c0 = 0; c0 < fullCols; c0 += kBand) {
+    const int64_t c1 = std::min(c0 + kBand, fullCols);
+    for (int64_t r0 = 0; r0 < fullRows; r0 += kStripRows) {
+      // Several tiles down one column of tiles: each destination row gets consecutive lines.
+      const int64_t r1 = std::min(r0 + kStripRows, fullRows);
+      for (int64_t c = c0; c < c1; c += n) {
+        for (int64_t r = r0; r < r1; r += n) {
+          TransposeTile<kSize, kStream>(src + (r * srcStride + c) * kSize, srcStride,
+                                        dst + (c * dstStride + r) * kSize, dstStride);
+        }
+      }
+    }
+  }
+  // The rows below the last full tile, then the columns right of it (fewer than n of each).
+  for (int64_t c = 0; c < fullCols; ++c) {
+    for (int64_t r = fullRows; r < rows; ++r) {
+      CopyElement<kSize>(src + (r * srcStride + c) * kSize, dst + (c * dstStride + r) * kSize);
+    }
+  }
+  for (int64_t r = 0; r < rows; ++r) {
+    for (int64_t c = fullCols; c < cols; ++c) {
+      CopyElement<kSize>(src + (r * srcStride + c) * kSize, dst + (c * dstStride + r) * kSize);
+    }
+  }
+}
+
+// Reverses the order of n dimensions (sizes above 1) as slices over the first and the last one, one
+// slice per index of the ones between.
+template <int kSize, bool kStream>
+void CopyReorderedOfSize(const int64_t* d, int n, const unsigned char* from, unsigned char* to,
+                         ReorderDirection direction) {
+  int64_t safeArrayStride[8];  // the last dimension's index fastest
+  int64_t bridgeStride[8];     // dimension 0 fastest
+  safeArrayStride[n - 1] = 1;
+  for (int k = n - 2; k >= 0; --k) safeArrayStride[k] = safeArrayStride[k + 1] * d[k + 1];
+  bridgeStride[0] = 1;
+  for (int k = 1; k < n; ++k) bridgeStride[k] = bridgeStride[k - 1] * d[k - 1];
+
+  const int last = n - 1;
+  int64_t index[8] = {};
+  int64_t safeArrayOffset = 0;
+  int64_t bridgeOffset = 0;
+  for (;;) {
+    if (direction == ReorderDirection::kToBridge) {
+      Transpose<kSize, kStream>(from + safeArrayOffset * kSize, safeArrayStride[0], to + bridgeOffset * kSize,
+                                bridgeStride[last], d[0], d[last]);
+    } else {
+      Transpose<kSize, kStream>(from + bridgeOffset * kSize, bridgeStride[last], to + safeArrayOffset * kSize,
+                                safeArrayStride[0], d[last], d[0]);
+    }
+    int k = 1;
+    for (; k < last; ++k) {
+      safeArrayOffset += safeArrayStride[k];
+      bridgeOffset += bridgeStride[k];
+      if (++index[k] < d[k]) break;
+      safeArrayOffset -= d[k] * safeArrayStride[k];
+      bridgeOffset -= d[k] * bridgeStride[k];
+      index[k] = 0;
+    }
+    if (k >= last) return;
+  }
+}
+
+template <int kSize>
+void CopyStreamed(const int64_t* d, int n, const unsigned char* from, unsigned char* to,
+                  ReorderDirection direction) {
+#ifdef ZUL_REORDER_SSE2
+  CopyReorderedOfSize<kSize, true>(d, n, from, to, direction);
+  _mm_sfence();  // the streamed lines are visible before the caller goes on
+#else
+  CopyReorderedOfSize<kSize, false>(d, n, from, to, direction);
+#endif
+}
+
+}  // namespace
+
+void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void* from, void* to,
+                   ReorderDirection direction) noexcept {
+  // Dimensions of size 1 change neither order; without them the walk is a reversal of n dimensions.
+  int64_t d[8];
+  int n = 0;
+  int64_t count = 1;
+  for (int k = 0; k < m; ++k) {
+    count *= dims[k];
+    if (dims[k] != 1) d[n++] = dims[k];
+  }
+  if (count == 0) return;
+  const auto* source = static_cast<const unsigned char*>(from);
+  auto* destination = static_cast<unsigned char*>(to);
+  if (n <= 1) {
+    std::memcpy(destination, source, static_cast<std::size_t>(count) * elementSize);
+    return;
+  }
+  // Arrays larger than the caches are written past them, when every destination line of a tile
+  // starts on a 16-byte boundary: no line is read from memory only to be overwritten.
+  const int64_t bytes = count * elementSize;
+  int64_t lineStride = direction == ReorderDirection::kToBridge ? count / d[n - 1] : count / d[0];
+  lineStride *= elementSize;
+  const bool stream =
+      bytes >= kStreamBytes && reinterpret_cast<uintptr_t>(to) % 16 == 0 && lineStride % 16 == 0;
+  switch (elementSize) {
+    case 1:
+      return stream ? CopyStreamed<1>(d, n, source, destination, direction)
+                    : CopyReorderedOfSize<1, false>(d, n, source, destination, direction);
+    case 2:
+      return stream ? CopyStreamed<2>(d, n, source, destination, direction)
+                    : CopyReorderedOfSize<2, false>(d, n, source, destination, direction);
+    case 4:
+      return stream ? CopyStreamed<4>(d, n, source, destination, direction)
+                    : CopyReorderedOfSize<4, false>(d, n, source, destination, direction);
+    case 8:
+      return stream ? CopyStreamed<8>(d, n, source, destination, direction)
+                    : CopyReorderedOfSize<8, false>(d, n, source, destination, direction);
+    default:
+      ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
+        const int64_t fromIndex = direction == ReorderDirection::kToBridge ? p : j;
+        const int64_t toIndex = direction == ReorderDirection::kToBridge ? j : p;
+        std::memcpy(destination + toIndex * elementSize, source + fromIndex * elementSize, elementSize);
+        return true;
+      });
+  }
+}
+
+}  // namespace zul
