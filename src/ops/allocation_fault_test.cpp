@@ -90,7 +90,11 @@ const Shape kShapes[] = {
     {"no arguments", [](Args&) {}, -1, false},
     {"numbers", [](Args& a) { a.Add(Make(VT_I4, 5)), a.Add(Make(VT_R8, 0x4004000000000000)); }, 1, false},
     {"texts", [](Args& a) { a.Add(Text(OLESTR("abc"))), a.Add(Text(OLESTR("gr\u00fc\u00dfe"))); }, 1, false},
-    {"text array", [](Args& a) { a.Add(ArrayOf(VT_BSTR, StringArray({"x", "yz", ""}))); }, 0, false},
+    {"text array",
+     [](Args& a) {
+       a.Add(ArrayOf(VT_BSTR, StringArray({"x", "yz", ""})));
+     },
+     0, false},
     {"matrix", [](Args& a) { a.Add(ArrayOf(VT_R8, Matrix())); }, 0, false},
     {"variants", [](Args& a) { a.Add(ArrayOf(VT_VARIANT, Variants())); }, 0, false},
     {"by reference",
@@ -171,7 +175,9 @@ const Operation kOperations[] = {
     {"GetZULVariable",
      [](int32_t c, Args&, Variant& r) { return ZUL_MSCOMPAL_GetZULVariable(c, OLESTR("v"), &r); }, false},
     {"ExecuteString",
-     [](int32_t c, Args&, Variant&) { return ZUL_MSCOMPAL_ExecuteString(c, OLESTR("print, 'gr\u00fc\u00dfe'")); },
+     [](int32_t c, Args&, Variant&) {
+       return ZUL_MSCOMPAL_ExecuteString(c, OLESTR("print, 'gr\u00fc\u00dfe'"));
+     },
      false},
     {"GetObjVariableName",
      [](int32_t c, Args&, Variant& r) {
@@ -190,14 +196,14 @@ const Operation kOperations[] = {
 class AllocationFault : public OpsTest {
  protected:
   // Allocations of kind so far: the double's journal for bridge blocks, the host's counter otherwise.
-  int64_t Attempts(Kind kind) const {
+  int64_t Attempts([[maybe_unused]] Kind kind) const {
 #ifndef _WIN32
     if (kind == Kind::kBstr) return ZulHostTest_Allocations(ZUL_HOST_TEST_BSTR);
     if (kind == Kind::kSafeArray) return ZulHostTest_Allocations(ZUL_HOST_TEST_SAFEARRAY);
 #endif
     return static_cast<int64_t>(bridge->CallsTo(BridgeEntry::kAllocateMemory).size());
   }
-  void FailAt(Kind kind, int64_t nth) const {
+  void FailAt([[maybe_unused]] Kind kind, int64_t nth) const {
 #ifndef _WIN32
     if (kind == Kind::kBstr) return ZulHostTest_FailAllocationAt(ZUL_HOST_TEST_BSTR, nth);
     if (kind == Kind::kSafeArray) return ZulHostTest_FailAllocationAt(ZUL_HOST_TEST_SAFEARRAY, nth);
@@ -207,7 +213,8 @@ class AllocationFault : public OpsTest {
   // Live BSTRs and SAFEARRAYs; nothing to count on Windows.
   static std::pair<int64_t, int64_t> Live() {
 #ifndef _WIN32
-    return {ZulHostTest_LiveAllocations(ZUL_HOST_TEST_BSTR), ZulHostTest_LiveAllocations(ZUL_HOST_TEST_SAFEARRAY)};
+    return {ZulHostTest_LiveAllocations(ZUL_HOST_TEST_BSTR),
+            ZulHostTest_LiveAllocations(ZUL_HOST_TEST_SAFEARRAY)};
 #else
     return {0, 0};
 #endif

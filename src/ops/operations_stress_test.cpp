@@ -108,8 +108,9 @@ int OneRound(int thread, int round, const std::vector<int32_t>& shared, int32_t 
 
 int32_t NewWrapper(int tag) {
   int32_t cookie = 0;
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Stress"), static_cast<uint32_t>(tag), OLESTR("proc"), &cookie),
-            S_OK);
+  EXPECT_EQ(
+      ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Stress"), static_cast<uint32_t>(tag), OLESTR("proc"), &cookie),
+      S_OK);
   return cookie;
 }
 
