@@ -1,0 +1,215 @@
+// One call through the exports against the bridge entries that it makes, called directly.
+#include <cstring>
+
+#include "bench_support.h"
+#include "loader/bridge_entries.h"
+#include "platform/ole.h"
+
+namespace zul::bench {
+namespace {
+
+constexpr const OLECHAR* kMethod = OLESTR("Method");
+
+int32_t Cookie() {
+  static const int32_t cookie = NewWrapper();
+  return cookie;
+}
+
+// The double's entry alone, through a function pointer.
+void BM_CallDirect(benchmark::State& state) {
+  const BridgeEntries& bridge = DoubleEntries();
+  const int32_t cookie = Cookie();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(bridge.CallMethod(cookie, "Method", 0, nullptr, nullptr, nullptr));
+}
+BENCHMARK(BM_CallDirect);
+
+// What every call must make of the bridge: the entry inside its transaction.
+void BM_CallDirectTransaction(benchmark::State& state) {
+  const BridgeEntries& bridge = DoubleEntries();
+  const int32_t cookie = Cookie();
+  for (auto _ : state) {
+    bridge.BeginTransaction(cookie);
+    benchmark::DoNotOptimize(bridge.CallMethod(cookie, "Method", 0, nullptr, nullptr, nullptr));
+    bridge.EndTransaction(cookie);
+  }
+}
+BENCHMARK(BM_CallDirectTransaction);
+
+void BM_Call0(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 0, nullptr, nullptr, nullptr));
+  }
+}
+BENCHMARK(BM_Call0);
+
+// The library alone: the same call against a bridge whose entries return at once.
+void BM_Call0NullBridge(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  NullBridgeScope nullBridge;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 0, nullptr, nullptr, nullptr));
+  }
+  // Heap allocations of one call, counted after the timed loop.
+  if (CountsAllocations()) {
+    StartCountingAllocations();
+    constexpr int kCalls = 1000;
+    for (int i = 0; i < kCalls; ++i) ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 0, nullptr, nullptr, nullptr);
+    state.counters["heap_allocs"] = static_cast<double>(StopCountingAllocations()) / kCalls;
+  }
+}
+BENCHMARK(BM_Call0NullBridge);
+
+void BM_CallNullBridgeDirectTransaction(benchmark::State& state) {
+  const BridgeEntries& bridge = NullEntries();
+  const int32_t cookie = Cookie();
+  for (auto _ : state) {
+    bridge.BeginTransaction(cookie);
+    benchmark::DoNotOptimize(bridge.CallMethod(cookie, "Method", 0, nullptr, nullptr, nullptr));
+    bridge.EndTransaction(cookie);
+  }
+}
+BENCHMARK(BM_CallNullBridgeDirectTransaction);
+
+struct FourScalars {
+  VARIANT args[4];
+  uint32_t flags[4] = {ArgFlag::InOnly, ArgFlag::InOnly, ArgFlag::InOnly, ArgFlag::InOnly};
+  FourScalars() {
+    for (VARIANT& arg : args) VariantInit(&arg);
+    args[0].vt = VT_I4;
+    args[0].lVal = 42;
+    args[1].vt = VT_R8;
+    args[1].dblVal = 2.5;
+    args[2].vt = VT_I2;
+    args[2].iVal = -7;
+    args[3].vt = VT_R4;
+    args[3].fltVal = 0.25f;
+  }
+};
+
+void BM_Call4(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  FourScalars call;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, call.args, call.flags, nullptr));
+  }
+}
+BENCHMARK(BM_Call4);
+
+void BM_Call4DirectTransaction(benchmark::State& state) {
+  const BridgeEntries& bridge = DoubleEntries();
+  const int32_t cookie = Cookie();
+  BridgeValue values[4] = {};
+  values[0].type = ZUL_TYP_LONG;
+  values[0].value.longVal = 42;
+  values[1].type = ZUL_TYP_DOUBLE;
+  values[1].value.doubleVal = 2.5;
+  values[2].type = ZUL_TYP_INT;
+  values[2].value.intVal = -7;
+  values[3].type = ZUL_TYP_FLOAT;
+  values[3].value.floatVal = 0.25f;
+  BridgeValue* pointers[4] = {&values[0], &values[1], &values[2], &values[3]};
+  const uint32_t flags[4] = {ArgFlag::InOnly, ArgFlag::InOnly, ArgFlag::InOnly, ArgFlag::InOnly};
+  for (auto _ : state) {
+    bridge.BeginTransaction(cookie);
+    benchmark::DoNotOptimize(bridge.CallMethod(cookie, "Method", 4, pointers, flags, nullptr));
+    bridge.EndTransaction(cookie);
+  }
+}
+BENCHMARK(BM_Call4DirectTransaction);
+
+void BM_Call4NullBridge(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  FourScalars call;
+  NullBridgeScope nullBridge;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, call.args, call.flags, nullptr));
+  }
+  if (CountsAllocations()) {
+    StartCountingAllocations();
+    constexpr int kCalls = 1000;
+    for (int i = 0; i < kCalls; ++i)
+      ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, call.args, call.flags, nullptr);
+    state.counters["heap_allocs"] = static_cast<double>(StopCountingAllocations()) / kCalls;
+  }
+}
+BENCHMARK(BM_Call4NullBridge);
+
+// A double handed back by the property.
+void ScriptProperty() {
+  static const bool scripted = [] {
+    auto setReturnValue =
+        reinterpret_cast<void (*)(int32_t, const BridgeValue*)>(DoubleControl("ZulDouble_SetReturnValue"));
+    BridgeValue value{};
+    value.type = ZUL_TYP_DOUBLE;
+    value.value.doubleVal = 3.25;
+    setReturnValue(static_cast<int32_t>(BridgeEntry::kGetProperty), &value);
+    return true;
+  }();
+  (void)scripted;
+}
+
+void BM_GetProperty(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  ScriptProperty();
+  VARIANT value;
+  VariantInit(&value);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_GetProperty(cookie, OLESTR("Value"), &value));
+    VariantClear(&value);
+  }
+}
+BENCHMARK(BM_GetProperty);
+
+void BM_GetPropertyDirectTransaction(benchmark::State& state) {
+  const BridgeEntries& bridge = DoubleEntries();
+  const int32_t cookie = Cookie();
+  ScriptProperty();
+  for (auto _ : state) {
+    bridge.BeginTransaction(cookie);
+    benchmark::DoNotOptimize(bridge.GetProperty(cookie, "Value"));
+    bridge.EndTransaction(cookie);
+  }
+}
+BENCHMARK(BM_GetPropertyDirectTransaction);
+
+// The message of a failed call is read back: a BSTR copy per read.
+int32_t FailedCookie() {
+  static const int32_t cookie = [] {
+    const int32_t failed = NewWrapper();
+    auto setResult = reinterpret_cast<void (*)(int32_t, int32_t)>(DoubleControl("ZulDouble_SetResult"));
+    auto setLastError =
+        reinterpret_cast<void (*)(int32_t, const char*)>(DoubleControl("ZulDouble_SetLastError"));
+    const auto callMethod = static_cast<int32_t>(BridgeEntry::kCallMethod);
+    setResult(callMethod, -1);
+    setLastError(-1, "Method 'Method' failed: the argument is out of range.");
+    ZUL_MSCOMPAL_CallMethod(failed, kMethod, 0, nullptr, nullptr, nullptr);
+    setResult(callMethod, 0);
+    return failed;
+  }();
+  return cookie;
+}
+
+void BM_GetLastError(benchmark::State& state) {
+  const int32_t cookie = FailedCookie();
+  for (auto _ : state) {
+    BSTR message = nullptr;
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_GetLastError(cookie, &message));
+    SysFreeString(message);
+  }
+}
+BENCHMARK(BM_GetLastError);
+
+void BM_GetLastErrorDirect(benchmark::State& state) {
+  const BridgeEntries& bridge = DoubleEntries();
+  FailedCookie();
+  for (auto _ : state) {
+    int32_t code = 0;
+    benchmark::DoNotOptimize(bridge.GetLastError(&code));
+  }
+}
+BENCHMARK(BM_GetLastErrorDirect);
+
+}  // namespace
+}  // namespace zul::bench
