@@ -33,12 +33,12 @@ void CallLoop(benchmark::State& state, int32_t cookie) {
 void BM_ThreadsSeparate(benchmark::State& state) {
   CallLoop(state, Cookies()[static_cast<std::size_t>(state.thread_index())]);
 }
-BENCHMARK(BM_ThreadsSeparate)->Setup(Prepare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+BENCHMARK(BM_ThreadsSeparate)->Setup(Prepare)->Threads(1)->Threads(2)->Threads(4)->MinTime(1)->UseRealTime();
 
 void BM_ThreadsShared(benchmark::State& state) {
   CallLoop(state, Cookies()[0]);
 }
-BENCHMARK(BM_ThreadsShared)->Setup(Prepare)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+BENCHMARK(BM_ThreadsShared)->Setup(Prepare)->Threads(1)->Threads(2)->Threads(4)->MinTime(1)->UseRealTime();
 
 // The double's own entries for the same call, called directly from each thread.
 void BM_ThreadsSeparateDirect(benchmark::State& state) {
@@ -50,7 +50,7 @@ void BM_ThreadsSeparateDirect(benchmark::State& state) {
     bridge.EndTransaction(cookie);
   }
 }
-BENCHMARK(BM_ThreadsSeparateDirect)->Setup(Prepare)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_ThreadsSeparateDirect)->Setup(Prepare)->Threads(1)->Threads(2)->MinTime(1)->UseRealTime();
 
 // The library alone: the double serialises every entry under one lock of its own.
 std::unique_ptr<NullBridgeScope> g_nullBridge;
@@ -73,6 +73,7 @@ BENCHMARK(BM_ThreadsSeparateNullBridge)
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)
+    ->MinTime(1)
     ->UseRealTime();
 
 void BM_ThreadsSharedNullBridge(benchmark::State& state) {
@@ -84,6 +85,7 @@ BENCHMARK(BM_ThreadsSharedNullBridge)
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)
+    ->MinTime(1)
     ->UseRealTime();
 
 }  // namespace

@@ -18,7 +18,7 @@ constexpr int64_t kLine = 64;
 // Columns of a band: the destination lines that one band keeps open stay within the TLB's reach.
 constexpr int64_t kBandBytes = 16384;
 // Tiles down a strip, so that each destination row is written in runs of this many lines.
-constexpr int64_t kStripTiles = 4;
+constexpr int64_t kStripTiles = 2;
 // Above this size the destination bypasses the caches.
 constexpr int64_t kStreamBytes = 8 << 20;
 
