@@ -114,6 +114,20 @@ inline void TransposeTile(const unsigned char* src, int64_t srcStride, unsigned 
   for (int c = 0; c < n; ++c) std::memcpy(dst + c * dstStride * kSize, out[c], kLine);
 }
 
+// Asks for the lines of the tile that comes next along these rows: each lies in a page of its own,
+// where the hardware prefetcher does not look ahead.
+template <int kSize>
+inline void PrefetchTile(const unsigned char* src, int64_t srcStride) {
+#ifdef ZUL_REORDER_SSE2
+  for (int r = 0; r < kLine / kSize; ++r) {
+    _mm_prefetch(reinterpret_cast<const char*>(src + r * srcStride * kSize), _MM_HINT_T0);
+  }
+#else
+  (void)src;
+  (void)srcStride;
+#endif
+}
+
 template <int kSize>
 inline void CopyElement(const unsigned char* from, unsigned char* to) {
   std::memcpy(to, from, kSize);
@@ -135,6 +149,7 @@ void Transpose(const unsigned char* src, int64_t srcStride, unsigned char* dst, 
       const int64_t r1 = std::min(r0 + kStripRows, fullRows);
       for (int64_t c = c0; c < c1; c += n) {
         for (int64_t r = r0; r < r1; r += n) {
+          if (c + n < c1) PrefetchTile<kSize>(src + (r * srcStride + c + n) * kSize, srcStride);
           TransposeTile<kSize, kStream>(src + (r * srcStride + c) * kSize, srcStride,
                                         dst + (c * dstStride + r) * kSize, dstStride);
         }
