@@ -4,13 +4,16 @@
 #include <new>
 #include <shared_mutex>
 
+#include "platform/ole.h"
+
 namespace zul {
 
 namespace {
 
 // The registry lock: every call looks a cookie up, while only registration, release and proxies
-// change the map. A lookup takes one shard shared, the shard of its thread, so threads touch cache
-// lines of their own and never wait for each other; a change takes every shard exclusively, in order.
+// change the map. A lookup takes one shard shared, the shard of the processor it runs on, so threads
+// running at the same time touch cache lines of their own, however many threads come and go; a change
+// takes every shard exclusively, in order.
 constexpr unsigned kShards = 16;
 
 struct alignas(64) Shard {
@@ -20,22 +23,20 @@ struct alignas(64) Shard {
 // The shards exist from CreateRegistryLock to DeleteRegistryLock, as a critical section would.
 alignas(Shard) unsigned char g_shardStorage[sizeof(Shard) * kShards];
 std::atomic<int32_t> g_registryLockLive{0};
-std::atomic<unsigned> g_nextShard{0};
 
 Shard* Shards() noexcept {
   return std::launder(reinterpret_cast<Shard*>(g_shardStorage));
 }
 
-std::shared_mutex& ThreadShard() noexcept {
-  thread_local unsigned shard = kShards;  // constant-initialised: no guard on each use
-  if (shard == kShards) shard = g_nextShard.fetch_add(1, std::memory_order_relaxed) % kShards;
-  return Shards()[shard].mutex;
+// A thread that moves to another processor meanwhile still releases the shard it took.
+std::shared_mutex& ProcessorShard() noexcept {
+  return Shards()[GetCurrentProcessorNumber() % kShards].mutex;
 }
 
-// Holds the calling thread's shard shared for one lookup, if the lock exists.
+// Holds the calling processor's shard shared for one lookup, if the lock exists.
 class LookupScope {
  public:
-  LookupScope() noexcept : shard_(RegistryLockLive() ? &ThreadShard() : nullptr) {
+  LookupScope() noexcept : shard_(RegistryLockLive() ? &ProcessorShard() : nullptr) {
     if (shard_ != nullptr) shard_->lock_shared();
   }
   LookupScope(const LookupScope&) = delete;

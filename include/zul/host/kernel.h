@@ -62,6 +62,9 @@ ZUL_HOST_API void EnterCriticalSection(CRITICAL_SECTION* lpCriticalSection);
 ZUL_HOST_API void LeaveCriticalSection(CRITICAL_SECTION* lpCriticalSection);
 ZUL_HOST_API void DeleteCriticalSection(CRITICAL_SECTION* lpCriticalSection);
 
+/* The processor the calling thread runs on, 0 when the system cannot tell. */
+ZUL_HOST_API DWORD GetCurrentProcessorNumber(void);
+
 /* Debugger output goes to standard error. */
 ZUL_HOST_API void OutputDebugStringA(LPCSTR lpOutputString);
 ZUL_HOST_API void OutputDebugStringW(LPCWSTR lpOutputString);

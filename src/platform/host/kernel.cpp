@@ -3,6 +3,7 @@
 #include "zul/host/kernel.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <climits>
 #include <cstdio>
@@ -125,6 +126,11 @@ DWORD GetLastError(void) {
 
 void SetLastError(DWORD dwErrCode) {
   last_error = dwErrCode;
+}
+
+DWORD GetCurrentProcessorNumber(void) {
+  const int cpu = sched_getcpu();
+  return cpu < 0 ? 0 : static_cast<DWORD>(cpu);
 }
 
 int MultiByteToWideChar(UINT /*CodePage*/, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
