@@ -314,37 +314,37 @@ Inbox& EndToEnd::Listen(const std::string& name) {
   return inbox;
 }
 
-void EndToEnd::Make(const std::string& spec, VARIANT& out) {
+void EndToEnd::Make(const std::string& written, VARIANT& out) {
   VariantInit(&out);
-  if (spec == "EMPTY") return;
-  if (spec[0] == '@') {
-    const bool named = cookies_.count(spec.substr(1)) != 0;
-    objects_.emplace_back(named ? Cookie(spec.substr(1)) : std::stoi(spec.substr(1)));
+  if (written == "EMPTY") return;
+  if (written[0] == '@') {
+    const bool named = cookies_.count(written.substr(1)) != 0;
+    objects_.emplace_back(named ? Cookie(written.substr(1)) : std::stoi(written.substr(1)));
     objects_.back().AddRef();  // the VARIANT's reference
     out.vt = VT_DISPATCH;
     out.pdispVal = &objects_.back();
     return;
   }
-  const std::size_t colon = spec.find(':');
-  const std::size_t open = spec.find('(');
+  const std::size_t colon = written.find(':');
+  const std::size_t open = written.find('(');
   if (open == std::string::npos || open > colon) {
-    const TypeInfo& type = Named(spec.substr(0, colon));
+    const TypeInfo& type = Named(written.substr(0, colon));
     out.vt = type.vt;
-    Store(type, spec.substr(colon + 1), &out.lVal);
+    Store(type, written.substr(colon + 1), &out.lVal);
     return;
   }
-  const TypeInfo& info = Named(spec.substr(0, open));
+  const TypeInfo& info = Named(written.substr(0, open));
   const VARTYPE type = info.vt;
   std::vector<SAFEARRAYBOUND> bounds;
   std::size_t count = 1;
-  for (const std::string& extent : Split(spec.substr(open + 1, spec.find(')') - open - 1), ',')) {
+  for (const std::string& extent : Split(written.substr(open + 1, written.find(')') - open - 1), ',')) {
     bounds.push_back({static_cast<ULONG>(std::stoul(extent)), 0});
     count *= bounds.back().cElements;
   }
-  const std::size_t elementsAt = spec.find(':', spec.find(')'));
+  const std::size_t elementsAt = written.find(':', written.find(')'));
   const std::vector<std::string> elements =
-      count == 0 ? std::vector<std::string>{} : Split(spec.substr(elementsAt + 1), ',');
-  EXPECT_EQ(elements.size(), count) << spec;
+      count == 0 ? std::vector<std::string>{} : Split(written.substr(elementsAt + 1), ',');
+  EXPECT_EQ(elements.size(), count) << written;
   out.vt = VT_ARRAY | type;
   out.parray = SafeArrayCreate(type, static_cast<UINT>(bounds.size()), bounds.data());
   char* data = nullptr;

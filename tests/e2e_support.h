@@ -96,7 +96,7 @@ class EndToEnd : public ::testing::Test {
   const std::string& ProcessName() const { return process_; }
 
   // Fills out from a value's text; objects are made here and live until the test ends.
-  void Make(const std::string& spec, VARIANT& out);
+  void Make(const std::string& written, VARIANT& out);
 
  private:
   std::string process_ =
