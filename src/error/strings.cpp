@@ -61,6 +61,16 @@ OLECHAR* NarrowToWide(OLECHAR* buffer, int capacity, const char* text) noexcept 
 
 NarrowText::NarrowText(const OLECHAR* wide) noexcept {
   if (wide == nullptr) return;
+  // An ASCII text, as nearly all names are, reads the same in every ANSI code page: copied as it is.
+  std::size_t ascii = 0;
+  for (; ascii < kInlineBytes && wide[ascii] != 0 && wide[ascii] < 0x80; ++ascii) {
+    inline_[ascii] = static_cast<char>(wide[ascii]);
+  }
+  if (ascii < kInlineBytes && wide[ascii] == 0) {
+    inline_[ascii] = 0;
+    text_ = inline_;
+    return;
+  }
   const std::size_t units = WideLength(wide) + 1;
   if (units > kMaxWideChars) return;
   const std::size_t bytes = 2 * units;

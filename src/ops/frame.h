@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "error/error_model.h"
 #include "error/failure.h"
@@ -65,33 +64,6 @@ struct Frame {
   }
 };
 
-// The name as the bridge receives it. An ASCII name, as nearly all are, reads the same in every ANSI
-// code page and is copied on the stack; any other goes through NarrowText.
-class FrameName {
- public:
-  explicit FrameName(const OLECHAR* wide) noexcept {
-    if (wide == nullptr) return;
-    std::size_t i = 0;
-    for (; i < kAsciiBytes && wide[i] != 0 && wide[i] < 0x80; ++i) ascii_[i] = static_cast<char>(wide[i]);
-    if (i < kAsciiBytes && wide[i] == 0) {
-      ascii_[i] = 0;
-      text_ = ascii_;
-      return;
-    }
-    text_ = narrow_.emplace(wide).Get();
-  }
-  FrameName(const FrameName&) = delete;
-  FrameName& operator=(const FrameName&) = delete;
-
-  const char* Get() const noexcept { return text_; }
-
- private:
-  static constexpr std::size_t kAsciiBytes = 256;
-  char ascii_[kAsciiBytes];
-  std::optional<NarrowText> narrow_;
-  const char* text_ = nullptr;
-};
-
 // Raises the plain failure of a conversion that reported false.
 inline void Require(bool converted) {
   if (!converted) throw ConversionFailure{};
@@ -110,7 +82,7 @@ inline WrapperInfo* FindOrReport(PalContext& context, int32_t cookie) {
 template <class Work>
 HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Work&& work) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  const FrameName narrowName(name);
+  const NarrowText narrowName(name);
   WrapperInfo* wrapper = FindOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   FrameValues values;  // its arrays are freed last
