@@ -12,11 +12,15 @@ namespace {
 
 using testing::Ascii;
 using testing::Fault;
+using testing::kBadArgumentRow;
 using testing::kBusy;
+using testing::kBusyRow;
 using testing::kInvalidCookie;
 using testing::kMarker;
+using testing::kNegativeCountRow;
 using testing::kNone;
 using testing::kUnexpected;
+using testing::kUnknownCookieRow;
 using testing::LastError;
 using testing::Row;
 using testing::Variant;
@@ -95,12 +99,10 @@ TEST_F(Lifecycle, NullNamesReachTheBridgeAsNullAndAreKeptNull) {
 TEST_F(Lifecycle, CreateObjectRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Begin Alloc CreateObject Free End", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
-      {"argument not convertible", Fault::kBadArgument, 0, nullptr, E_FAIL, "Begin Alloc Free End",
-       kUnexpected, kMarker},
-      {"negative count", Fault::kNegativeCount, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
+      kUnknownCookieRow,
+      kBusyRow,
+      kBadArgumentRow,
+      kNegativeCountRow,
       // Both the wrapper and the context hold the bridge's error.
       {"creation aborted", Fault::kFailCall, -2002, "bridge text", E_ABORT,
        "Begin Alloc CreateObject Error Free End", "bridge text", "bridge text"},
@@ -159,9 +161,8 @@ TEST_F(Lifecycle, DestroyObjectAndReleaseWrapperRows) {
     const std::string failed = "Begin " + name + " Error End";
     const std::vector<Row> rows = {
         {"success", Fault::kNone, 0, nullptr, S_OK, success.c_str(), operation.successText, kMarker},
-        {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-        {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-         "bridge text", kBusy},
+        kUnknownCookieRow,
+        kBusyRow,
         {"refused", Fault::kFailCall, -2002, "bridge text", E_ABORT, failed.c_str(), "bridge text", kMarker},
         {"refused, no text", Fault::kFailCall, -1, nullptr, E_FAIL, failed.c_str(), kNone, kMarker},
     };
@@ -233,9 +234,8 @@ TEST_F(Lifecycle, NameQueriesRefuseANullPointerAndKeepTheirOwnRuleForTheCallersN
 TEST_F(Lifecycle, GetObjVariableNameRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Begin GetObjVariableName End", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
+      kUnknownCookieRow,
+      kBusyRow,
       {"no name, no message", Fault::kFailCall, -1, "bridge text", E_FAIL, "Begin GetObjVariableName End",
        kNone, kMarker},
   };

@@ -17,12 +17,15 @@ using testing::BridgeText;
 using testing::DoubleArray;
 using testing::Doubles;
 using testing::Fault;
+using testing::kBadArgumentRow;
 using testing::kBusy;
-using testing::kInvalidCookie;
+using testing::kBusyRow;
 using testing::kMarker;
+using testing::kNegativeCountRow;
 using testing::kNoActivity;
 using testing::kNone;
 using testing::kUnexpected;
+using testing::kUnknownCookieRow;
 using testing::LastError;
 using testing::Row;
 using testing::StringArray;
@@ -72,14 +75,12 @@ TEST_F(ObjectOps, CallMethodRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK,
        "Begin Alloc Alloc Alloc Alloc Alloc CallMethod Free Free Free Free Free End", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
+      kUnknownCookieRow,
+      kBusyRow,
       {"refused transaction, no text", Fault::kRefuseBegin, -7, nullptr, E_FAIL, "Begin Error", kNone,
        kMarker},
-      {"argument not convertible", Fault::kBadArgument, 0, nullptr, E_FAIL, "Begin Alloc Free End",
-       kUnexpected, kMarker},
-      {"negative count", Fault::kNegativeCount, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
+      kBadArgumentRow,
+      kNegativeCountRow,
       {"call aborted", Fault::kFailCall, -2002, "bridge text", E_ABORT,
        "Begin Alloc Alloc Alloc Alloc Alloc CallMethod Error Free Free Free Free Free End", "bridge text",
        kMarker},
@@ -174,9 +175,8 @@ class ReadOps : public testing::OpsTest {
     const std::string twice = "Begin " + read + " Free Free End";
     const std::vector<Row> rows = {
         {"success", Fault::kNone, 0, nullptr, S_OK, released.c_str(), kNone, kMarker},
-        {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-        {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-         "bridge text", kBusy},
+        kUnknownCookieRow,
+        kBusyRow,
         {"read refused, busy", Fault::kFailCall, -2001, "bridge text", E_ACCESSDENIED, refused.c_str(),
          "bridge text", kBusy},
         {"read refused, no text", Fault::kFailCall, -3, nullptr, E_FAIL, refused.c_str(), kUnexpected,
@@ -224,12 +224,10 @@ TEST_F(ObjectOps, SetPropertyRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Begin Alloc Alloc SetProperty Free Free End", kNone,
        kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
-      {"argument not convertible", Fault::kBadArgument, 0, nullptr, E_FAIL, "Begin Alloc Free End",
-       kUnexpected, kMarker},
-      {"negative count", Fault::kNegativeCount, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
+      kUnknownCookieRow,
+      kBusyRow,
+      kBadArgumentRow,
+      kNegativeCountRow,
       {"set refused", Fault::kFailCall, -2003, "bridge text", E_ACCESSDENIED,
        "Begin Alloc Alloc SetProperty Error Free Free End", "bridge text", kMarker},
       {"set refused, no text", Fault::kFailCall, -1, nullptr, E_FAIL,
@@ -260,9 +258,8 @@ TEST_F(ObjectOps, SetPropertyRows) {
 TEST_F(ObjectOps, SetZULVariableRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Begin Alloc SetZULVariable Free End", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
+      kUnknownCookieRow,
+      kBusyRow,
       {"value not convertible", Fault::kBadArgument, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
       {"write aborted", Fault::kFailCall, -2002, "bridge text", E_ABORT,
        "Begin Alloc SetZULVariable Error Free End", "bridge text", kMarker},
@@ -292,9 +289,8 @@ TEST_F(ObjectOps, SetZULVariableRows) {
 TEST_F(ObjectOps, ExecuteStringRows) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Begin ExecuteString End", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
-      {"busy transaction", Fault::kRefuseBegin, -2001, "bridge text", E_ACCESSDENIED, "Begin Error",
-       "bridge text", kBusy},
+      kUnknownCookieRow,
+      kBusyRow,
       {"command aborted", Fault::kFailCall, -2002, "bridge text", E_ABORT, "Begin ExecuteString Error End",
        "bridge text", kMarker},
       {"no text stays no text", Fault::kFailCall, -1, nullptr, E_FAIL, "Begin ExecuteString Error End", kNone,
@@ -312,7 +308,7 @@ TEST_F(ObjectOps, AbortRowsNeverTouchATransaction) {
   const std::vector<Row> rows = {
       {"success", Fault::kNone, 0, nullptr, S_OK, "Abort", kNone, kMarker},
       {"while transactions are refused", Fault::kRefuseBegin, 0, nullptr, S_OK, "Abort", kNone, kMarker},
-      {"unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
+      kUnknownCookieRow,
       {"busy", Fault::kFailCall, -2001, "bridge text", E_ACCESSDENIED, "Abort Error", "bridge text", kBusy},
       {"aborted", Fault::kFailCall, -2002, "bridge text", E_ABORT, "Abort Error", "bridge text", kMarker},
       {"refused", Fault::kFailCall, -2003, "bridge text", E_ACCESSDENIED, "Abort Error", "bridge text",

@@ -123,6 +123,18 @@ struct Row {
   const char* contextText;  // LastError(0) afterwards
 };
 
+// The rows of the call frame itself, the same for every operation that runs in it: the cookie looked up,
+// the transaction refused; and, for an operation that converts arguments, their conversion failing.
+inline constexpr Row kUnknownCookieRow = {
+    "unknown cookie", Fault::kUnknownCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie};
+inline constexpr Row kBusyRow = {"busy transaction", Fault::kRefuseBegin, -2001,         "bridge text",
+                                 E_ACCESSDENIED,     "Begin Error",       "bridge text", kBusy};
+inline constexpr Row kBadArgumentRow = {
+    "argument not convertible", Fault::kBadArgument, 0,      nullptr, E_FAIL,
+    "Begin Alloc Free End",     kUnexpected,         kMarker};
+inline constexpr Row kNegativeCountRow = {"negative count", Fault::kNegativeCount, 0,           nullptr,
+                                          E_FAIL,           "Begin End",           kUnexpected, kMarker};
+
 class OpsTest : public ::testing::Test {
  protected:
   void SetUp() override { bridge = &BoundBridgeDouble(); }
