@@ -206,15 +206,18 @@ void CopyReorderedOfSize(const int64_t* d, int n, const unsigned char* from, uns
   }
 }
 
+// The walk for elements of kSize bytes; when streamed, the destination lines bypass the caches.
 template <int kSize>
-void CopyStreamed(const int64_t* d, int n, const unsigned char* from, unsigned char* to,
-                  ReorderDirection direction) {
+void CopyOfSize(bool stream, const int64_t* d, int n, const unsigned char* from, unsigned char* to,
+                ReorderDirection direction) {
 #ifdef ZUL_REORDER_SSE2
-  CopyReorderedOfSize<kSize, true>(d, n, from, to, direction);
-  _mm_sfence();  // the streamed lines are visible before the caller goes on
-#else
-  CopyReorderedOfSize<kSize, false>(d, n, from, to, direction);
+  if (stream) {
+    CopyReorderedOfSize<kSize, true>(d, n, from, to, direction);
+    _mm_sfence();  // the streamed lines are visible before the caller goes on
+    return;
+  }
 #endif
+  CopyReorderedOfSize<kSize, false>(d, n, from, to, direction);
 }
 
 }  // namespace
@@ -245,17 +248,13 @@ void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void*
       bytes >= kStreamBytes && reinterpret_cast<uintptr_t>(to) % 16 == 0 && lineStride % 16 == 0;
   switch (elementSize) {
     case 1:
-      return stream ? CopyStreamed<1>(d, n, source, destination, direction)
-                    : CopyReorderedOfSize<1, false>(d, n, source, destination, direction);
+      return CopyOfSize<1>(stream, d, n, source, destination, direction);
     case 2:
-      return stream ? CopyStreamed<2>(d, n, source, destination, direction)
-                    : CopyReorderedOfSize<2, false>(d, n, source, destination, direction);
+      return CopyOfSize<2>(stream, d, n, source, destination, direction);
     case 4:
-      return stream ? CopyStreamed<4>(d, n, source, destination, direction)
-                    : CopyReorderedOfSize<4, false>(d, n, source, destination, direction);
+      return CopyOfSize<4>(stream, d, n, source, destination, direction);
     case 8:
-      return stream ? CopyStreamed<8>(d, n, source, destination, direction)
-                    : CopyReorderedOfSize<8, false>(d, n, source, destination, direction);
+      return CopyOfSize<8>(stream, d, n, source, destination, direction);
     default:
       ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
         const int64_t fromIndex = direction == ReorderDirection::kToBridge ? p : j;
