@@ -292,10 +292,8 @@ void CheckReceived(const BridgeValue& value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace zul;
   using namespace zul::fuzz;
-  testing::BridgeDouble& bridge = Bridge();
+  testing::BridgeDouble& bridge = FreshBridge();
   PalContext& context = FuzzContext();
-  bridge.Reset();
-  bridge.SetJournal(0);
   Input in(data, size);
 
   // The bridge's answers and the allocations that fail.

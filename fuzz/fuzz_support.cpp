@@ -38,6 +38,13 @@ testing::BridgeDouble& Bridge() {
   return *bridge;
 }
 
+testing::BridgeDouble& FreshBridge() {
+  testing::BridgeDouble& bridge = Bridge();
+  bridge.Reset();
+  bridge.SetJournal(0);
+  return bridge;
+}
+
 PalContext& FuzzContext() {
   static PalContext* context = [] {
     auto* made = new PalContext;

@@ -58,6 +58,9 @@ class Input {
 // once per process.
 testing::BridgeDouble& Bridge();
 
+// The double's controls with what the previous input scripted cleared, its journal kept off.
+testing::BridgeDouble& FreshBridge();
+
 // The context of the conversions, with kCaller registered.
 inline constexpr int32_t kCaller = 3;
 PalContext& FuzzContext();

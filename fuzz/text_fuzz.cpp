@@ -69,9 +69,7 @@ std::u16string Of(BSTR text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace zul;
   using namespace zul::fuzz;
-  testing::BridgeDouble& bridge = Bridge();
-  bridge.Reset();
-  bridge.SetJournal(0);
+  FreshBridge();
   const Balance before = TakeBalance();
   Input in(data, size);
   const uint32_t cut = in.Below(4);

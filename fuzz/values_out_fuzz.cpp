@@ -328,10 +328,8 @@ class ClientSide {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace zul;
   using namespace zul::fuzz;
-  testing::BridgeDouble& bridge = Bridge();
+  FreshBridge();
   PalContext& context = FuzzContext();
-  bridge.Reset();
-  bridge.SetJournal(0);
   Input in(data, size);
 
   const uint32_t mode = in.Below(3);  // MarshalValueOut, MarshalArrayOut, WriteBackArgs
