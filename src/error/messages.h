@@ -43,8 +43,8 @@ inline constexpr const char* kErrorMessages[] = {
     "Can't return modified (resized) safearray; client safearray is FIXED/STATIC/locked.",
     "Object reference must be another ZUL COM wrapper object.",
     "Object references must be in-only (constant).  They cannot be returned.",
-    "Array of object references must be an array of variants, with each variant containing an object "
-    "reference.",
+    ("Array of object references must be an array of variants, with each variant containing an object "
+     "reference."),  // one message, split for the line length
     "Safearray lLbound MUST be zero.",
     "Unsupported data type: %s",
     "ZUL array dimension exceeds the Safearray bounds 'cElement' size (ULONG).",
