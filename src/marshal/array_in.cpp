@@ -170,7 +170,8 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
 
   const auto* source = static_cast<const unsigned char*>(psa->pvData);
   auto* destination = static_cast<unsigned char*>(data);
-  if ((!reorder || m == 1) && !variants && sourceSize == destinationSize && elementType != VT_BSTR) {
+  const bool plain = !variants && sourceSize == destinationSize && elementType != VT_BSTR;
+  if (plain && (!reorder || m == 1)) {
     std::memcpy(destination, source, totalBytes);
     return true;
   }
@@ -181,6 +182,10 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
     for (int k = m; k < kMaxDimensions; ++k) array->dims[k] = 1;
     // An empty dimension leaves nothing to walk; the others may be too large to multiply in 64 bits.
     if (elementCount == 0) return true;
+    if (plain) {
+      CopyReordered(array->dims, m, destinationSize, source, destination, ReorderDirection::kToBridge);
+      return true;
+    }
     return ForEachReordered(array->dims, m, [&](int64_t j, int64_t p) {
       return elements.Convert(p, source + p * sourceSize, destination + j * destinationSize);
     });

@@ -143,8 +143,8 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
     if (psa->cbElements != size) return false;  // not laid out as its type says
   }
 
-  const bool block =
-      (!reorder || m == 1) && !variants && a->elementSize == size && value->type != ZUL_TYP_STRING;
+  const bool plain = !variants && a->elementSize == size && value->type != ZUL_TYP_STRING;
+  const bool block = plain && (!reorder || m == 1);
   SafeArrayLock access(psa);
   if (!access.Locked() || access.Data() == nullptr) {
     return block ? Fail(*wrapper, Msg::kAllocationFailed) : false;  // a new array goes with created
@@ -152,15 +152,20 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   const auto* from = static_cast<const unsigned char*>(a->data);
   auto* to = static_cast<unsigned char*>(access.Data());
   if (block) {
-    if (a->totalBytes != 0) std::memcpy(to, from, static_cast<std::size_t>(a->totalBytes));  // from may be null
+    // Without elements, from may be null.
+    if (a->totalBytes != 0) std::memcpy(to, from, static_cast<std::size_t>(a->totalBytes));
   } else if (reorder && m > 1) {
     int64_t dims[kMaxDimensions] = {1, 1, 1, 1, 1, 1, 1, 1};
     for (int k = 0; k < m; ++k) dims[k] = a->dims[k];
-    ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
-      ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants, from + j * a->elementSize,
-                 to + p * size);
-      return true;
-    });
+    if (plain && a->elementCount != 0) {
+      CopyReordered(dims, m, size, from, to, ReorderDirection::kToSafeArray);
+    } else if (!plain) {
+      ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
+        ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants,
+                   from + j * a->elementSize, to + p * size);
+        return true;
+      });
+    }
   } else {
     for (int64_t j = 0; j < a->elementCount; ++j) {
       ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants, from + j * a->elementSize,
