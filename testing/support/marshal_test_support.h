@@ -42,16 +42,14 @@ class MarshalTest : public ::testing::Test {
     Wrapper().error.SetMessage(kUntouched);
   }
   // Whatever a test moved, every block went back to its owner.
-  void TearDown() override {
-    EXPECT_EQ(bridge->TotalOutstandingBlocks(), 0);
-    EXPECT_EQ(bridge->BadReleases(), 0);
-  }
+  void TearDown() override { ExpectNothingHeldAndReset(); }
 
-  // Between the rows of one test: nothing held so far, and a fresh journal.
+  // Between the rows of one test: nothing held so far, a fresh journal and message.
   void ExpectNothingHeldAndReset() {
     EXPECT_EQ(bridge->TotalOutstandingBlocks(), 0);
     EXPECT_EQ(bridge->BadReleases(), 0);
     bridge->Reset();
+    ResetMessage();
   }
 
   WrapperInfo& Wrapper() { return *context.FindWrapper(kCaller); }
@@ -67,6 +65,9 @@ class MarshalTest : public ::testing::Test {
     std::vector<VARIANT> args{arg};
     std::vector<uint32_t> flags{flag};
     return In(args, flags);
+  }
+  bool WriteBack(ArgList& in, std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
+    return WriteBackArgs(context, kCaller, in.count, in.list.pointers.get(), args.data(), flags.data());
   }
   // The values as the bridge receives them, through the double's journal.
   const BridgeValue* SeenByBridge(ArgList& args) {
@@ -105,21 +106,17 @@ inline VARIANT Var(VARTYPE vt, int64_t bits = 0) {
   v.llVal = bits;
   return v;
 }
-
+// A VARIANT whose value is a pointer (byref, parray, bstrVal, pdispVal share the field).
+inline VARIANT Holding(VARTYPE vt, const void* pointer) {
+  VARIANT v = Var(vt);
+  v.byref = const_cast<void*>(pointer);
+  return v;
+}
 inline VARIANT Str(const char* ascii) {
-  VARIANT v = Var(VT_BSTR);
-  v.bstrVal = ascii != nullptr ? SysAllocString(Wide(ascii).c_str()) : nullptr;
-  return v;
+  return Holding(VT_BSTR, ascii != nullptr ? SysAllocString(Wide(ascii).c_str()) : nullptr);
 }
-
 inline VARIANT Ref(VARIANT* target) {
-  VARIANT v = Var(VT_BYREF | VT_VARIANT);
-  v.pvarVal = target;
-  return v;
-}
-
-inline std::string Chars(const char* chars) {
-  return chars != nullptr ? chars : "<null>";
+  return Holding(VT_BYREF | VT_VARIANT, target);
 }
 
 // A BSTR's text with null and empty alike, as OLE Automation treats them.
@@ -133,7 +130,6 @@ uint64_t Raw(T value) {
   std::memcpy(&raw, &value, sizeof value);
   return raw;
 }
-
 template <class T>
 T Bits(const void* from) {
   T value;
