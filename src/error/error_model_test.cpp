@@ -20,39 +20,33 @@ using testing::MessageOf;
 
 constexpr const char* kUntouched = "before";
 
-struct MapCase {
-  int32_t bridgeCode;
-  HRESULT expected;
-  int32_t contextCode;  // the context's code afterwards
-  const char* contextMessage;
-};
-
-constexpr MapCase kMapCases[] = {
-    {-4001, E_ABORT, 7, kUntouched},
-    {-2004, E_FAIL, -2004, "There is no ZUL activity to abort."},
-    {-2003, E_ACCESSDENIED, 7, kUntouched},
-    {-2002, E_ABORT, 7, kUntouched},
-    {-2001, E_ACCESSDENIED, -2001, "The object's associated ZUL process is currently busy."},
-    {-1, E_FAIL, 7, kUntouched},
-    {0, E_FAIL, 7, kUntouched},
-    {1, E_FAIL, 7, kUntouched},
-    {-2000, E_FAIL, 7, kUntouched},
-    {-2005, E_FAIL, 7, kUntouched},
-    {-4000, E_FAIL, 7, kUntouched},
-    {-4002, E_FAIL, 7, kUntouched},
-    {INT32_MIN, E_FAIL, 7, kUntouched},
-};
-
+// Only the codes of the table are known; the two with a text of their own also set the context.
 TEST(MapBridgeError, MapsEveryKnownCodeAndNothingElse) {
-  for (const MapCase& c : kMapCases) {
+  const struct {
+    int32_t bridgeCode;
+    HRESULT expected;
+    const char* contextMessage;  // null: the context keeps its code and message
+  } cases[] = {{-4001, E_ABORT, nullptr},
+               {-2004, E_FAIL, "There is no ZUL activity to abort."},
+               {-2003, E_ACCESSDENIED, nullptr},
+               {-2002, E_ABORT, nullptr},
+               {-2001, E_ACCESSDENIED, "The object's associated ZUL process is currently busy."},
+               {-1, E_FAIL, nullptr},
+               {0, E_FAIL, nullptr},
+               {1, E_FAIL, nullptr},
+               {-2000, E_FAIL, nullptr},
+               {-2005, E_FAIL, nullptr},
+               {-4000, E_FAIL, nullptr},
+               {-4002, E_FAIL, nullptr},
+               {INT32_MIN, E_FAIL, nullptr}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.bridgeCode);
     ErrorState context;
     context.SetCode(7);
     context.SetMessage(kUntouched);
-
     EXPECT_EQ(MapBridgeError(context, c.bridgeCode), c.expected);
-    EXPECT_EQ(context.Code(), c.contextCode);
-    EXPECT_EQ(MessageOf(context), c.contextMessage);
+    EXPECT_EQ(context.Code(), c.contextMessage != nullptr ? c.bridgeCode : 7);
+    EXPECT_EQ(MessageOf(context), c.contextMessage != nullptr ? c.contextMessage : kUntouched);
   }
 }
 
@@ -122,59 +116,44 @@ TEST(RunGuarded, EachFailureKindGivesItsResultAndMessage) {
     ErrorState wrapper;
     wrapper.SetCode(-1234);
     wrapper.SetMessage(c.messageBefore);
-
     const HRESULT hr = RunGuarded(wrapper, [&]() -> HRESULT {
       RaiseKind(c.raise, c.carried);
       return S_OK;
     });
-
     EXPECT_EQ(hr, c.expected);
     EXPECT_EQ(MessageOf(wrapper), c.messageAfter);
     EXPECT_EQ(wrapper.Code(), -1234) << "the handlers never change the code";
   }
+  ErrorState untouched;  // work that succeeds keeps its own result
+  EXPECT_EQ(RunGuarded(untouched, [] { return S_FALSE; }), S_FALSE);
+  EXPECT_EQ(untouched.CopyMessage().Get(), nullptr);
 }
 
-TEST(RunGuarded, WorkThatSucceedsReturnsItsOwnResultAndLeavesTheStateAlone) {
-  ErrorState wrapper;
-  EXPECT_EQ(RunGuarded(wrapper, [] { return S_FALSE; }), S_FALSE);
-  EXPECT_EQ(wrapper.CopyMessage().Get(), nullptr);
-}
-
-// ---- the bridge's last error --------------------------------------------------------------------
-
-class CaptureBridgeErrorTest : public ::testing::Test {
- protected:
-  void SetUp() override { bridge_ = &testing::BoundBridgeDouble(); }
-  testing::BridgeDouble* bridge_ = nullptr;
-};
-
-TEST_F(CaptureBridgeErrorTest, CopiesCodeAndTextAndMapsTheCode) {
-  ErrorState context;
-  ErrorState wrapper;
-  wrapper.SetMessage("old");
-  bridge_->SetLastError(-2001, "process 3 is running a script");
-
-  EXPECT_EQ(CaptureBridgeError(wrapper, context), E_ACCESSDENIED);
-
-  EXPECT_EQ(wrapper.Code(), -2001);
-  EXPECT_EQ(MessageOf(wrapper), "process 3 is running a script");
-  EXPECT_EQ(context.Code(), -2001);
-  EXPECT_EQ(MessageOf(context), "The object's associated ZUL process is currently busy.");
-  const auto calls = bridge_->CallsTo(BridgeEntry::kGetLastError);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0]->args[0], 1) << "asked with a place for the code";
-}
-
-TEST_F(CaptureBridgeErrorTest, ANullTextLeavesNoMessage) {
-  ErrorState context;
-  ErrorState wrapper;
-  wrapper.SetMessage("old");
-  bridge_->SetLastError(-17, nullptr);
-
-  EXPECT_EQ(CaptureBridgeError(wrapper, context), E_FAIL);
-  EXPECT_EQ(wrapper.Code(), -17);
-  EXPECT_EQ(wrapper.CopyMessage().Get(), nullptr);
-  EXPECT_EQ(context.CopyMessage().Get(), nullptr);
+// The bridge's code and text go to the wrapper; the context gets the mapped code's own text, if any.
+TEST(CaptureBridgeError, CopiesCodeAndTextAndMapsTheCode) {
+  testing::BridgeDouble& bridge = testing::BoundBridgeDouble();
+  const struct {
+    int32_t code;
+    const char* text;
+    HRESULT expected;
+    const char* contextMessage;
+  } cases[] = {{-2001, "process 3 is running a script", E_ACCESSDENIED,
+                "The object's associated ZUL process is currently busy."},
+               {-17, nullptr, E_FAIL, "<null>"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    ErrorState context, wrapper;
+    wrapper.SetMessage("old");
+    bridge.Reset();
+    bridge.SetLastError(c.code, c.text);
+    EXPECT_EQ(CaptureBridgeError(wrapper, context), c.expected);
+    EXPECT_EQ(wrapper.Code(), c.code);
+    EXPECT_EQ(MessageOf(wrapper), c.text != nullptr ? c.text : "<null>");
+    EXPECT_EQ(MessageOf(context), c.contextMessage);
+    const auto calls = bridge.CallsTo(BridgeEntry::kGetLastError);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]->args[0], 1) << "asked with a place for the code";
+  }
 }
 
 }  // namespace

@@ -84,47 +84,36 @@ TEST(FindLibraryDirectory, BinDirRulesWhenNoModuleDirectoryQualifies) {
   }
 }
 
-TEST(FindLibraryDirectory, UnsetOrEmptyBinDirFails) {
+// The host program's directory comes first, whatever ZUL_BIN_DIR says; without either nothing is found.
+TEST(FindLibraryDirectory, HostProgramDirectoryWinsAndNoBinDirFails) {
+  char buffer[260] = {};
+  {
+    ScopedEnvironment binDir("ZUL_BIN_DIR", Path("|elsewhere|").c_str());
+    ASSERT_TRUE(FindLibraryDirectory(buffer, sizeof buffer, testing::kBridgeDoubleFile));
+    EXPECT_EQ(buffer, TestProgramDirectory());
+  }
   for (const char* value : {static_cast<const char*>(nullptr), ""}) {
     ScopedEnvironment binDir("ZUL_BIN_DIR", value);
-    char buffer[260] = {};
     EXPECT_FALSE(FindLibraryDirectory(buffer, sizeof buffer, kAbsentFile));
   }
   EXPECT_FALSE(FindLibraryDirectory(nullptr, 260, kAbsentFile));
-  char buffer[4] = {};
   EXPECT_FALSE(FindLibraryDirectory(buffer, -1, kAbsentFile));
 }
 
-// The host program's directory comes first, whatever ZUL_BIN_DIR says.
-TEST(FindLibraryDirectory, HostProgramDirectoryWins) {
-  ScopedEnvironment binDir("ZUL_BIN_DIR", Path("|elsewhere|").c_str());
-  char buffer[260] = {};
-  ASSERT_TRUE(FindLibraryDirectory(buffer, sizeof buffer, testing::kBridgeDoubleFile));
-  EXPECT_EQ(buffer, TestProgramDirectory());
-}
-
-TEST(ProbeModuleDirectory, FindsAFileNextToTheHostProgram) {
+// A failed probe leaves the module's directory without its separator; one too long for the buffer is cut
+// and terminated; a module that is not loaded leaves the buffer alone.
+TEST(ProbeModuleDirectory, FindsFilesNextToTheHostProgramOnly) {
   const std::string directory = TestProgramDirectory();
   char buffer[260] = {};
   ASSERT_TRUE(ProbeModuleDirectory(buffer, sizeof buffer, testing::kBridgeDoubleFile, nullptr));
   EXPECT_EQ(buffer, directory);
-}
-
-TEST(ProbeModuleDirectory, AFailedProbeLeavesTheModuleDirectoryWithoutSeparator) {
-  const std::string directory = WithoutTrailingSeparator(TestProgramDirectory());
-  char buffer[260] = {};
   EXPECT_FALSE(ProbeModuleDirectory(buffer, sizeof buffer, kAbsentFile, nullptr));
-  EXPECT_EQ(buffer, directory);
-
-  // Too small for the directory: refused, with the copy cut and terminated.
+  EXPECT_EQ(buffer, WithoutTrailingSeparator(directory));
   char small[8];
   std::memset(small, 'x', sizeof small);
   EXPECT_FALSE(ProbeModuleDirectory(small, sizeof small, testing::kBridgeDoubleFile, nullptr));
   EXPECT_EQ(std::string(small), directory.substr(0, sizeof small - 1));
-}
-
-TEST(ProbeModuleDirectory, AModuleThatIsNotLoadedLeavesTheBufferAlone) {
-  char buffer[260] = "untouched";
+  std::strcpy(buffer, "untouched");
   EXPECT_FALSE(ProbeModuleDirectory(buffer, sizeof buffer, kAbsentFile, "zul_not_loaded_module.dll"));
   EXPECT_STREQ(buffer, "untouched");
 }

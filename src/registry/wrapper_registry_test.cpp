@@ -15,28 +15,14 @@ using testing::MessageOf;
 void NotifyStub(BSTR, BSTR, void*) {}
 void OutputStub(BSTR, void*) {}
 
-TEST(WrapperRegistry, NewRecordHoldsItsCookieNamesAndNothingElse) {
-  WrapperRegistry registry;
-  ASSERT_TRUE(registry.Add(7, OLESTR("Matrix"), OLESTR("proc1")));
-
-  const WrapperInfo* record = registry.Find(7);
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->cookie, 7);
-  EXPECT_EQ(Ascii(record->className.Get()), "Matrix");
-  EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
-  EXPECT_EQ(record->error.Code(), -1);
-  EXPECT_EQ(record->error.CopyMessage().Get(), nullptr);
-  EXPECT_EQ(record->Notify(), std::make_pair(ZulNotifyCallback{}, static_cast<void*>(nullptr)));
-  EXPECT_EQ(record->Output(), std::make_pair(ZulOutputCallback{}, static_cast<void*>(nullptr)));
-  EXPECT_EQ(registry.Find(8), nullptr);
-}
-
-TEST(WrapperRegistry, KeysAreSignedAndExact) {
+// Keys are signed and exact; a new record holds its cookie, its names up to their first NUL (null
+// stays null, empty stays empty) and nothing else.
+TEST(WrapperRegistry, NewRecordsAreFoundByTheirExactCookie) {
   constexpr int32_t kCookies[] = {0, -1, 1, INT32_MIN, INT32_MAX, -7, 7};
   WrapperRegistry registry;
   for (int32_t cookie : kCookies) {
     const std::string name = "class" + std::to_string(cookie);
-    ASSERT_TRUE(registry.Add(cookie, testing::Wide(name).c_str(), nullptr));
+    ASSERT_TRUE(registry.Add(cookie, testing::Wide(name).c_str(), OLESTR("proc1")));
   }
   for (int32_t cookie : kCookies) {
     SCOPED_TRACE(cookie);
@@ -44,21 +30,21 @@ TEST(WrapperRegistry, KeysAreSignedAndExact) {
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->cookie, cookie);
     EXPECT_EQ(Ascii(record->className.Get()), "class" + std::to_string(cookie));
+    EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
+    EXPECT_EQ(record->error.Code(), -1);
+    EXPECT_EQ(record->error.CopyMessage().Get(), nullptr);
+    EXPECT_EQ(record->Notify(), std::make_pair(ZulNotifyCallback{}, static_cast<void*>(nullptr)));
+    EXPECT_EQ(record->Output(), std::make_pair(ZulOutputCallback{}, static_cast<void*>(nullptr)));
   }
   EXPECT_EQ(registry.Find(2), nullptr);
   EXPECT_EQ(registry.Find(-2), nullptr);
-}
-
-TEST(WrapperRegistry, NamesAreCopiedUpToTheirFirstNulAndNullStaysNull) {
   const OLECHAR embedded[] = {'a', 'b', 0, 'c', 'd', 0};
-  WrapperRegistry registry;
-  ASSERT_TRUE(registry.Add(1, embedded, nullptr));
-  ASSERT_TRUE(registry.Add(2, OLESTR(""), OLESTR("")));
-
-  EXPECT_EQ(Ascii(registry.Find(1)->className.Get()), "ab");
-  EXPECT_EQ(registry.Find(1)->procName.Get(), nullptr);
-  ASSERT_NE(registry.Find(2)->className.Get(), nullptr);
-  EXPECT_EQ(SysStringLen(registry.Find(2)->className.Get()), 0u);
+  ASSERT_TRUE(registry.Add(100, embedded, nullptr));
+  ASSERT_TRUE(registry.Add(101, OLESTR(""), OLESTR("")));
+  EXPECT_EQ(Ascii(registry.Find(100)->className.Get()), "ab");
+  EXPECT_EQ(registry.Find(100)->procName.Get(), nullptr);
+  ASSERT_NE(registry.Find(101)->className.Get(), nullptr);
+  EXPECT_EQ(SysStringLen(registry.Find(101)->className.Get()), 0u);
 }
 
 TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
@@ -70,9 +56,7 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   int userData = 0;
   first->SetNotify(NotifyStub, nullptr);
   first->SetOutput(OutputStub, &userData);
-
   EXPECT_TRUE(registry.Add(3, OLESTR("Second"), OLESTR("q")));
-
   EXPECT_EQ(registry.Find(3), first);
   EXPECT_EQ(Ascii(first->className.Get()), "First");
   EXPECT_EQ(Ascii(first->procName.Get()), "p");
@@ -89,12 +73,10 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   old->error.SetCode(-5);
   old->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("stale"))));
   old->SetNotify(NotifyStub, nullptr);
-
   EXPECT_TRUE(registry.Remove(-4));
   EXPECT_EQ(registry.Find(-4), nullptr);
   EXPECT_TRUE(registry.Remove(-4));  // absent: still true
   EXPECT_TRUE(registry.Remove(99));
-
   ASSERT_TRUE(registry.Add(-4, OLESTR("New"), nullptr));
   const WrapperInfo* fresh = registry.Find(-4);
   ASSERT_NE(fresh, nullptr);
