@@ -1,139 +1,104 @@
 // Output and notification callbacks through the exports, delivered from threads that the bridge
 // double starts, as a bridge does.
-#include <gtest/gtest.h>
-
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "ops_test_fixture.h"
 
-namespace zul {
+namespace zul::testing {
 namespace {
 
-using testing::Ascii;
+using Callbacks = OpsTest;
+using Texts = std::vector<std::string>;
 
-using Callbacks = testing::OpsTest;
-
-// What one client received; its functions run on the double's threads.
+// What one client received ("text", or "first|second"; a null BSTR reads "<null>"), on the double's
+// threads. The BSTRs are the library's and live only for the call: everything is read here.
 struct Received {
-  std::vector<std::string> Texts() {
+  Texts Get() {
     std::lock_guard lock(mutex);
     return texts;
   }
+  static void Add(void* user, const std::string& text, UINT length) {
+    auto& self = *static_cast<Received*>(user);
+    std::lock_guard lock(self.mutex);
+    self.texts.push_back(text), self.lengths.push_back(length);
+    self.onCallerThread = self.onCallerThread || std::this_thread::get_id() == self.caller;
+  }
+  static void OnOutput(BSTR text, void* user) { Add(user, Ascii(text), SysStringLen(text)); }
+  static void OnNotify(BSTR first, BSTR second, void* user) {
+    Add(user, Ascii(first) + "|" + Ascii(second), 0);
+  }
   std::mutex mutex;
-  std::vector<std::string> texts;  // "text", or "first|second"; a null BSTR reads "<null>"
+  Texts texts;
   std::vector<UINT> lengths;
   bool onCallerThread = false;
   std::thread::id caller = std::this_thread::get_id();
 };
 
-// The BSTRs are the library's and live only for the call: everything is read here.
-void OnOutput(BSTR text, void* userData) {
-  auto& received = *static_cast<Received*>(userData);
-  std::lock_guard lock(received.mutex);
-  received.texts.push_back(Ascii(text));
-  received.lengths.push_back(SysStringLen(text));
-  received.onCallerThread = received.onCallerThread || std::this_thread::get_id() == received.caller;
-}
-
-void OnNotify(BSTR first, BSTR second, void* userData) {
-  auto& received = *static_cast<Received*>(userData);
-  std::lock_guard lock(received.mutex);
-  received.texts.push_back(Ascii(first) + "|" + Ascii(second));
-  received.onCallerThread = received.onCallerThread || std::this_thread::get_id() == received.caller;
-}
-
-using Texts = std::vector<std::string>;
-
-TEST_F(Callbacks, OutputReachesOnlyItsOwnWrapperWithItsOwnUserValue) {
-  const int32_t first = Register(601);
-  const int32_t second = Register(602);
-  Received toFirst, toSecond;
+// Notifications arrive as two texts, never null.
+TEST_F(Callbacks, DeliveredOnlyToTheirOwnWrapperWithItsOwnUserValueUntilUnregistered) {
+  const int32_t first = Register(601), second = Register(602);
+  Received toFirst, toSecond, replacement;
   Mark();
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(first, OnOutput, &toFirst), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(second, OnOutput, &toSecond), S_OK);
-  EXPECT_EQ(Calls(), "RegisterOutputCallback RegisterOutputCallback") << "no transaction";
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(first, Received::OnOutput, &toFirst), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(second, Received::OnOutput, &toSecond), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(first, Received::OnNotify, &toFirst), S_OK);
   EXPECT_EQ(bridge->OutputRegistrations(), 2);
-
-  bridge->EmitOutputOnThread(first, "hello");
+  for (const char* text : std::initializer_list<const char*>{"hello", "", nullptr})
+    bridge->EmitOutputOnThread(first, text);  // empty: dropped
   bridge->EmitOutputOnThread(second, "world");
-  bridge->EmitOutputOnThread(first, "");  // empty output is never delivered
-  bridge->EmitOutputOnThread(first, nullptr);
   bridge->EmitOutputOnThread(603, "nobody's");
-  EXPECT_EQ(toFirst.Texts(), Texts{"hello"});
-  EXPECT_EQ(toFirst.lengths, std::vector<UINT>{5});
-  EXPECT_EQ(toSecond.Texts(), Texts{"world"});
+  bridge->EmitNotifyOnThread(first, "state", "ready");
+  bridge->EmitNotifyOnThread(first, nullptr, "");
+  bridge->EmitNotifyOnThread(first, "", nullptr);
+  EXPECT_EQ(toFirst.Get(), (Texts{"hello", "state|ready", "|", "|"}));
+  EXPECT_EQ(toFirst.lengths.at(0), 5u);
+  EXPECT_EQ(toSecond.Get(), Texts{"world"});
+
+  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(first), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterNotifyCallback(first), S_OK);
+  EXPECT_EQ(Calls(),
+            "RegisterOutputCallback RegisterOutputCallback RegisterNotifyCallback "
+            "UnregisterOutputCallback UnregisterNotifyCallback")
+      << "no transaction";
+  EXPECT_EQ(FirstCall(BridgeEntry::kRegisterNotifyCallback).cookie, first);
+  EXPECT_EQ(FirstCall(BridgeEntry::kUnregisterNotifyCallback).cookie, first);
+  EXPECT_EQ(bridge->OutputRegistrations(), 1) << "the double counts down only the trampoline it was given";
+  bridge->EmitOutputOnThread(first, "gone");
+  bridge->EmitNotifyOnThread(first, "gone", "too");
+  bridge->EmitOutputOnThread(second, "still");
+  ZUL_MSCOMPAL_RegisterOutputCallback(second, Received::OnOutput, &replacement);  // replaces the user value
+  bridge->EmitOutputOnThread(second, "again");
+  EXPECT_EQ(toFirst.Get().size(), 4u);
+  EXPECT_EQ(toSecond.Get(), (Texts{"world", "still"}));
+  EXPECT_EQ(replacement.Get(), Texts{"again"});
   EXPECT_FALSE(toFirst.onCallerThread || toSecond.onCallerThread);
 }
 
-TEST_F(Callbacks, NotificationsArriveAsTwoTextsNeverNull) {
-  const int32_t cookie = Register(604);
+TEST_F(Callbacks, NullCallbacksAndUnknownCookiesRegisterNothingAndCookiesBelowOneGetNothing) {
+  const int32_t unknown = Register(605) + 5000;
   Received received;
   Mark();
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(cookie, OnNotify, &received), S_OK);
-  EXPECT_EQ(Calls(), "RegisterNotifyCallback");
-  EXPECT_EQ(CallsTo(BridgeEntry::kRegisterNotifyCallback).at(0)->cookie, cookie);
-
-  bridge->EmitNotifyOnThread(cookie, "state", "ready");
-  bridge->EmitNotifyOnThread(cookie, nullptr, "");
-  bridge->EmitNotifyOnThread(cookie, "", nullptr);
-  EXPECT_EQ(received.Texts(), (Texts{"state|ready", "|", "|"}));
-  EXPECT_FALSE(received.onCallerThread);
-}
-
-TEST_F(Callbacks, CookiesBelowOneAreNeverDispatched) {
-  Received received;
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(unknown - 5000, nullptr, &received), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(unknown - 5000, nullptr, &received), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(unknown, Received::OnOutput, &received), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(unknown, Received::OnNotify, &received), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(unknown), S_OK);
+  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterNotifyCallback(unknown), S_OK);
+  EXPECT_EQ(Calls(), "");
+  EXPECT_EQ(bridge->OutputRegistrations(), 0);
   for (const int32_t cookie : {0, -4}) {
     ASSERT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(cookie), S_OK);
     Mark();
-    EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(cookie, OnOutput, &received), S_OK);
-    EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(cookie, OnNotify, &received), S_OK);
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(cookie, Received::OnOutput, &received), S_OK);
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(cookie, Received::OnNotify, &received), S_OK);
     EXPECT_EQ(Calls(), "RegisterOutputCallback RegisterNotifyCallback") << "the proxy's record is found";
     bridge->EmitOutputOnThread(cookie, "dropped");
     bridge->EmitNotifyOnThread(cookie, "dropped", "too");
     EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(cookie), S_OK);
   }
-  EXPECT_EQ(received.Texts(), Texts{});
-}
-
-TEST_F(Callbacks, ANullCallbackOrAnUnknownCookieRegistersNothing) {
-  const int32_t cookie = Register(605);
-  Received received;
-  Mark();
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(cookie, nullptr, &received), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(cookie, nullptr, &received), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(cookie + 5000, OnOutput, &received), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterNotifyCallback(cookie + 5000, OnNotify, &received), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(cookie + 5000), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterNotifyCallback(cookie + 5000), S_OK);
-  EXPECT_EQ(Calls(), "");
-  EXPECT_EQ(bridge->OutputRegistrations(), 0);
-}
-
-TEST_F(Callbacks, UnregisteringOneWrapperHandsBackTheSharedTrampolineAndStopsOnlyItsDelivery) {
-  const int32_t first = Register(606);
-  const int32_t second = Register(607);
-  Received toFirst, toSecond, replacement;
-  ZUL_MSCOMPAL_RegisterOutputCallback(first, OnOutput, &toFirst);
-  ZUL_MSCOMPAL_RegisterOutputCallback(second, OnOutput, &toSecond);
-  ZUL_MSCOMPAL_RegisterNotifyCallback(first, OnNotify, &toFirst);
-  Mark();
-  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(first), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterNotifyCallback(first), S_OK);
-  EXPECT_EQ(Calls(), "UnregisterOutputCallback UnregisterNotifyCallback");
-  EXPECT_EQ(CallsTo(BridgeEntry::kUnregisterNotifyCallback).at(0)->cookie, first);
-  EXPECT_EQ(bridge->OutputRegistrations(), 1) << "the double counts down only the trampoline it was given";
-
-  bridge->EmitOutputOnThread(first, "gone");
-  bridge->EmitOutputOnThread(second, "still");
-  ZUL_MSCOMPAL_RegisterOutputCallback(second, OnOutput, &replacement);  // replaces the user value
-  bridge->EmitOutputOnThread(second, "again");
-  EXPECT_EQ(toFirst.Texts(), Texts{});
-  EXPECT_EQ(toSecond.Texts(), Texts{"still"});
-  EXPECT_EQ(replacement.Texts(), Texts{"again"});
+  EXPECT_EQ(received.Get(), Texts{});
 }
 
 }  // namespace
-}  // namespace zul
+}  // namespace zul::testing

@@ -11,76 +11,47 @@ namespace {
 
 using testing::Ascii;
 
-class ReadLastErrorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    context_.lastError.SetMessage("context text");
-    ASSERT_TRUE(context_.AddWrapper(4, OLESTR("C"), nullptr));
-    ASSERT_TRUE(context_.AddWrapper(5, OLESTR("C"), nullptr));
-    ASSERT_TRUE(context_.AddWrapper(-3, OLESTR("C"), nullptr));
-    context_.FindWrapper(5)->error.SetMessage("wrapper text");
-    context_.FindWrapper(-3)->error.SetMessage("negative text");
-  }
+// The text handed out for cookie, read twice: reading does not clear.
+std::string Read(PalContext& context, int32_t cookie) {
+  BSTR first = reinterpret_cast<BSTR>(0x1), second = nullptr;
+  EXPECT_EQ(ReadLastError(context, cookie, &first), S_OK);
+  EXPECT_EQ(ReadLastError(context, cookie, &second), S_OK);
+  const UniqueBstr owned[] = {UniqueBstr::Adopt(first), UniqueBstr::Adopt(second)};
+  EXPECT_EQ(Ascii(first), Ascii(second));
+  return Ascii(first);
+}
 
-  // The text handed out for a cookie; the caller's copy is freed here.
-  std::string Read(int32_t cookie) {
-    BSTR message = reinterpret_cast<BSTR>(0x1);
-    EXPECT_EQ(ReadLastError(context_, cookie, &message), S_OK);
-    UniqueBstr owned = UniqueBstr::Adopt(message);
-    return Ascii(owned.Get());
-  }
+TEST(ReadLastError, AFreshContextCountsItselfAndHandsOutCodeMinusOneAndNoMessage) {
+  const int32_t before = g_instanceCounter.load();
+  PalContext context;
+  EXPECT_EQ(g_instanceCounter.load(), before + 1);
+  EXPECT_EQ(context.lastError.Code(), -1);
+  EXPECT_EQ(testing::MessageOf(context.lastError), "") << "empty, not null";
+  EXPECT_EQ(Read(context, 0), "<null>") << "an empty message counts as none";
+}
 
-  PalContext context_;
-};
-
-TEST_F(ReadLastErrorTest, ChoosesTheWrapperOrTheContextByCookie) {
-  struct Case {
-    int32_t cookie;
-    const char* expected;
-  } const cases[] = {
+TEST(ReadLastError, ChoosesTheWrapperOrTheContextByCookieAndCopiesWhole) {
+  PalContext context;
+  context.lastError.SetMessage("context text");
+  for (int32_t cookie : {4, 5, -3}) ASSERT_TRUE(context.AddWrapper(cookie, OLESTR("C"), nullptr));
+  context.FindWrapper(5)->error.SetMessage("wrapper text");
+  context.FindWrapper(-3)->error.SetMessage("negative text");
+  const std::pair<int32_t, const char*> cases[] = {
       {5, "wrapper text"},   // registered, with a message
       {4, "<null>"},         // registered without a message: the context is not consulted
       {0, "context text"},   // no wrapper
       {9, "context text"},   // not registered
       {-3, "context text"},  // registered, but only positive cookies name wrappers
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.cookie);
-    EXPECT_EQ(Read(c.cookie), c.expected);
-  }
-}
+  for (const auto& [cookie, expected] : cases) EXPECT_EQ(Read(context, cookie), expected) << cookie;
+  EXPECT_EQ(ReadLastError(context, 5, nullptr), E_POINTER);
 
-TEST_F(ReadLastErrorTest, ReadingDoesNotClear) {
-  EXPECT_EQ(Read(5), "wrapper text");
-  EXPECT_EQ(Read(5), "wrapper text");
-}
-
-TEST_F(ReadLastErrorTest, CopiesEmbeddedNulsWhole) {
   const char bytes[] = {'a', 0, 'b', 0};
-  context_.FindWrapper(5)->error.SetMessage(UniqueBstr::Adopt(SysAllocStringByteLen(bytes, sizeof bytes)));
+  context.FindWrapper(5)->error.SetMessage(UniqueBstr::Adopt(SysAllocStringByteLen(bytes, sizeof bytes)));
   BSTR message = nullptr;
-  ASSERT_EQ(ReadLastError(context_, 5, &message), S_OK);
-  UniqueBstr owned = UniqueBstr::Adopt(message);
-  EXPECT_EQ(SysStringByteLen(message), sizeof bytes);
-}
-
-TEST_F(ReadLastErrorTest, NullOutPointerIsRefused) {
-  EXPECT_EQ(ReadLastError(context_, 5, nullptr), E_POINTER);
-}
-
-TEST(PalContext, StartsWithCodeMinusOneAnEmptyMessageAndCountsItself) {
-  const int32_t before = g_instanceCounter.load();
-  PalContext context;
-  EXPECT_EQ(g_instanceCounter.load(), before + 1);
-  EXPECT_EQ(context.lastError.Code(), -1);
-  const UniqueBstr stored = context.lastError.CopyMessage();
-  ASSERT_NE(stored.Get(), nullptr);
-  EXPECT_EQ(SysStringLen(stored.Get()), 0u);
-
-  // An empty message counts as none: a fresh context hands out null.
-  BSTR message = reinterpret_cast<BSTR>(0x1);
-  EXPECT_EQ(ReadLastError(context, 0, &message), S_OK);
-  EXPECT_EQ(message, nullptr);
+  ASSERT_EQ(ReadLastError(context, 5, &message), S_OK);
+  const UniqueBstr owned = UniqueBstr::Adopt(message);
+  EXPECT_EQ(SysStringByteLen(message), sizeof bytes) << "embedded NULs copied";
 }
 
 }  // namespace
