@@ -2,7 +2,7 @@
 // classes, process variables, the command language, callbacks, busy processes and abort, and every error
 // path of the bridge a client can reach. No test may leave bridge memory outstanding.
 //
-// Values are written as text both ways: "I4:3", "BSTR:" (empty), "EMPTY" and any scalar of kTypes;
+// Values are written as text both ways: "I4:3", "BSTR:" (empty) and any scalar of kTypes;
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
 // "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder.
@@ -44,18 +44,14 @@ struct TypeInfo {
   std::size_t size;
 };
 constexpr TypeInfo kTypes[] = {
-    {"I1", VT_I1, 's', 1},     {"UI1", VT_UI1, 'u', 1},     {"I2", VT_I2, 's', 2},
-    {"BOOL", VT_BOOL, 's', 2}, {"UI2", VT_UI2, 'u', 2},     {"I4", VT_I4, 's', 4},
-    {"INT", VT_INT, 's', 4},   {"ERROR", VT_ERROR, 's', 4}, {"UI4", VT_UI4, 'u', 4},
-    {"UINT", VT_UINT, 'u', 4}, {"I8", VT_I8, 's', 8},       {"CY", VT_CY, 's', 8},
-    {"UI8", VT_UI8, 'u', 8},   {"R4", VT_R4, 'r', 4},       {"R8", VT_R8, 'r', 8},
-    {"DATE", VT_DATE, 'r', 8}, {"BSTR", VT_BSTR, 't', 8},   {"VARIANT", VT_VARIANT, 'v', 24}};
+    {"I1", VT_I1, 's', 1},   {"UI1", VT_UI1, 'u', 1},   {"I2", VT_I2, 's', 2},
+    {"UI2", VT_UI2, 'u', 2}, {"I4", VT_I4, 's', 4},     {"UI4", VT_UI4, 'u', 4},
+    {"I8", VT_I8, 's', 8},   {"UI8", VT_UI8, 'u', 8},   {"R4", VT_R4, 'r', 4},
+    {"R8", VT_R8, 'r', 8},   {"BSTR", VT_BSTR, 't', 8}, {"VARIANT", VT_VARIANT, 'v', 24}};
 
 const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
-  for (const TypeInfo& type : kTypes) {
-    if (match(type)) return &type;
-  }
-  return nullptr;
+  const auto found = std::find_if(std::begin(kTypes), std::end(kTypes), match);
+  return found != std::end(kTypes) ? found : nullptr;
 }
 
 std::string Narrow(BSTR text) {
@@ -70,23 +66,10 @@ std::basic_string<OLECHAR> Wide(const std::string& text) {
 }
 
 std::string HresultName(HRESULT hr) {
-  const std::pair<HRESULT, const char*> kNames[] = {{S_OK, "S_OK"},
-                                                    {S_FALSE, "S_FALSE"},
-                                                    {E_FAIL, "E_FAIL"},
-                                                    {E_ABORT, "E_ABORT"},
-                                                    {E_INVALIDARG, "E_INVALIDARG"},
-                                                    {E_UNEXPECTED, "E_UNEXPECTED"},
-                                                    {E_ACCESSDENIED, "E_ACCESSDENIED"}};
-  for (const auto& [code, name] : kNames) {
-    if (code == hr) return name;
-  }
-  return "hr " + std::to_string(hr);
-}
-
-template <typename T>
-std::string Real(T value) {
-  char text[40];
-  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+  const HRESULT codes[] = {S_OK, S_FALSE, E_FAIL, E_ABORT, E_UNEXPECTED, E_ACCESSDENIED};
+  const char* const names[] = {"S_OK", "S_FALSE", "E_FAIL", "E_ABORT", "E_UNEXPECTED", "E_ACCESSDENIED"};
+  const auto at = std::find(std::begin(codes), std::end(codes), hr) - std::begin(codes);
+  return at < 6 ? names[at] : "hr " + std::to_string(hr);
 }
 
 // A scalar read from text, written where a VARIANT keeps its value or an array its element (the low bytes
@@ -111,8 +94,11 @@ std::string Load(const TypeInfo& type, const void* at) {
   if (type.kind == 'v') return Show(*static_cast<const VARIANT*>(at));
   if (type.kind == 't')
     return *static_cast<const BSTR*>(at) ? Narrow(*static_cast<const BSTR*>(at)) : "<null>";
-  if (type.kind == 'r')
-    return type.size == 4 ? Real(*static_cast<const float*>(at)) : Real(*static_cast<const double*>(at));
+  if (type.kind == 'r') {
+    char text[40];
+    const double d = type.size == 4 ? *static_cast<const float*>(at) : *static_cast<const double*>(at);
+    return std::string(text, std::to_chars(text, text + sizeof text, d).ptr);
+  }
   uint64_t bits = 0;
   std::memcpy(&bits, at, type.size);
   const uint64_t sign = uint64_t{1} << (8 * type.size - 1);  // sign-extends the narrower ones
@@ -167,16 +153,12 @@ class CookieObject : public IDispatch {
   explicit CookieObject(int32_t cookie) : cookie_(cookie) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch);
-    *out = known ? static_cast<IDispatch*>(this) : nullptr;
-    if (known) AddRef();
+    *out = known ? (AddRef(), static_cast<IDispatch*>(this)) : nullptr;
     return known ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (count != 1 || Wide("Cookie") != names[0]) return DISP_E_UNKNOWNNAME;
@@ -300,8 +282,9 @@ class EndToEnd : public ::testing::Test {
     const HRESULT hr = call != calls.end()
                            ? call->second()
                            : ZUL_MSCOMPAL_CallMethod(cookie, member.c_str(), count, argv, flagv, &result);
-    const bool valued = call == calls.end() || verb == "get" || verb == "var" || verb == "name";
-    std::string outcome = FAILED(hr) ? Failure(hr, cookie) : valued ? Show(result) : HresultName(hr);
+    std::string outcome = FAILED(hr)              ? Failure(hr, cookie)
+                          : result.vt != VT_EMPTY ? Show(result)
+                                                  : HresultName(hr);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i)
       if (flags[i] == kByRef) outcome += " &" + Show(values[i]);
     if (verb == "release" && SUCCEEDED(hr)) cookies_.erase(name);
@@ -351,7 +334,6 @@ class EndToEnd : public ::testing::Test {
   // Fills out from a value's text; objects are made here and live until the test ends.
   void Make(const std::string& written, VARIANT& out) {
     VariantInit(&out);
-    if (written == "EMPTY") return;
     if (written[0] == '@') {
       const std::string key = written.substr(1);
       objects_.emplace_back(cookies_.count(key) != 0 ? Cookie(key) : std::stoi(key));
@@ -400,28 +382,21 @@ class EndToEnd : public ::testing::Test {
     return heard;
   }
 
-  // A failed delivery raises; the library also writes its diagnostic to standard output and the debugger.
+  // A failed delivery raises (and the library writes its diagnostic to standard output and the debugger).
   static std::string Event(int32_t cookie, int kind) {
     EventRecord event{kind};
-    std::string outcome;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
     try {
       const HRESULT hr = ZUL_MSCOMPAL_OnEvent(cookie, kind >= 0 ? &event : nullptr);
-      outcome = FAILED(hr) ? Failure(hr, cookie) : HresultName(hr);
+      return FAILED(hr) ? Failure(hr, cookie) : HresultName(hr);
     } catch (const _com_error& error) {
-      outcome = "raised " + HresultName(error.Error());
-      if (IErrorInfo* info = error.ErrorInfo()) {
-        BSTR description = nullptr;
-        info->GetDescription(&description);
-        outcome += " " + Narrow(description);
-        SysFreeString(description);
-        info->Release();
-      }
+      BSTR description = nullptr;
+      IErrorInfo* info = error.ErrorInfo();
+      if (info != nullptr) info->GetDescription(&description);
+      const std::string outcome = "raised " + HresultName(error.Error()) + " " + Narrow(description);
+      SysFreeString(description);
+      if (info != nullptr) info->Release();
+      return outcome;
     }
-    ::testing::internal::GetCapturedStderr();
-    ::testing::internal::GetCapturedStdout();
-    return outcome;
   }
 
   std::string process_ =
@@ -455,7 +430,6 @@ TEST_F(Classes, Matrix) {
        {"A Transpose", "R8(3,2):1,2,3,4,5,6"},
        {"B Multiply | @A", "R8(2,2):4,10,5,11"},
        {"A Multiply | @B", "R8(3,3):1,4,5,2,5,7,3,6,9"},
-       {"R Shape", "I4(2):3,2"},
        {"R get Data", "R8(2,3):1,5,4,3,2,6"},
        {"R set Data | =R8(2,3):1,4,2,5,3,6", "S_OK"},
        {"R Transpose", "R8(3,2):1,4,2,5,3,6"},
@@ -473,7 +447,6 @@ TEST_F(Classes, Matrix) {
        {"A Invert", "E_FAIL Matrix has no method 'Invert'."},
        {"A ", "E_FAIL No method name given."},
        {"A get ", "E_FAIL No property name given."},
-       {"A set  | I4:1", "E_FAIL No property name given."},
        {"A get Size", "E_FAIL Matrix has no property 'Size'."},
        {"A set Rows | I4:1", "E_FAIL Matrix.Rows is read-only."},
        {"A set Data | I4:1 | I4:2", "E_FAIL Matrix.Data takes 1 value, not 2."},
@@ -493,7 +466,6 @@ TEST_F(Classes, Text) {
        {"T upper | BSTR:", "BSTR:<null>"},
        {"T Length | BSTR:hello", "I4:5"},
        {"T Split | BSTR:a,,b | BSTR:,", "BSTR(3):a,,b"},
-       {"T Split | BSTR:a--b | BSTR:--", "BSTR(2):a,b"},
        {"T Split | BSTR: | BSTR:;", "BSTR(1):"},
        {"T Split | BSTR:a | BSTR:", "E_FAIL Text.Split: the separator must not be empty."},
        {"T Split | I4:1 | BSTR:,", "E_FAIL Text.Split: argument 1 must be a string, not LONG."},
@@ -504,7 +476,7 @@ TEST_F(Classes, Text) {
 
 // Each ZUL type a client can pass: as the bridge names it, as a method result (the bridge's to free) and as a
 // variable read (the library's to free).
-TEST_F(Classes, EchoAndVariablesKeepTypeAndShape) {
+TEST_F(Classes, Echo) {
   ASSERT_EQ(New("E", "Echo"), "S_OK");
   const char* const objref = "E_FAIL Object references must be in-only (constant).  They cannot be returned.";
   const struct {
@@ -512,7 +484,6 @@ TEST_F(Classes, EchoAndVariablesKeepTypeAndShape) {
     const char* zulType;
     const char* back;
   } kCases[] = {{"I1:-3", "BYTE", "UI1:253"},
-                {"BOOL:-1", "BYTE", "UI1:1"},
                 {"I2:-5", "INT", "I2:-5"},
                 {"UI2:65535", "UINT", "UI2:65535"},
                 {"I4:-7", "LONG", "I4:-7"},
@@ -524,7 +495,6 @@ TEST_F(Classes, EchoAndVariablesKeepTypeAndShape) {
                 {"BSTR:text", "STRING", "BSTR:text"},
                 {"BSTR:", "STRING", "BSTR:<null>"},
                 {"I4(2,3):1,2,3,4,5,6", "LONG[3,2]", "I4(2,3):1,2,3,4,5,6"},
-                {"I2(2,2,2):1,2,3,4,5,6,7,8", "INT[2,2,2]", "I2(2,2,2):1,2,3,4,5,6,7,8"},
                 {"UI1(1,1,1,1,1,1,1,2):0,255", "BYTE[2,1,1,1,1,1,1,1]", "UI1(1,1,1,1,1,1,1,2):0,255"},
                 {"I4(0,3):", "LONG[3,0]", "I4(0,3):"},
                 {"BSTR(3):a,,c", "STRING[3]", "BSTR(3):a,,c"},
@@ -538,15 +508,11 @@ TEST_F(Classes, EchoAndVariablesKeepTypeAndShape) {
     EXPECT_EQ(Do("E", "let Value", {c.value}), "S_OK");
     EXPECT_EQ(Do("E", "var VALUE"), c.back);
   }
-}
-
-TEST_F(Classes, EchoByReference) {
-  ASSERT_EQ(New("E", "Echo"), "S_OK");
+  // By reference: the bridge changes the records in place and the library writes them back.
   Run({{"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
        {"E Swap | &R8(2):1,2 | &BSTR(1):z", "I4:0 &BSTR(1):z &R8(2):1,2"},
        {"E Swap | I4:1 | &I4:2", "E_FAIL Echo.Swap: argument 1 must be passed by reference (flag 0x0002)."},
        {"E Fill | &I4(3):1,2,3 | I2:7", "I4:3 &I4(3):7,7,7"},
-       {"E Fill | &R8(2,2):1,2,3,4 | R8:0.5", "I4:4 &R8(2,2):0.5,0.5,0.5,0.5"},
        {"E Fill | &BSTR(2):a,b | BSTR:zz", "I4:2 &BSTR(2):zz,zz"},
        {"E Fill | &I4(2):1,2 | R8:2.5", "E_FAIL Echo.Fill: 2.5 cannot be stored in a LONG array."},
        {"E Fill | &I4:1 | I4:2", "E_FAIL Echo.Fill: argument 1 must be a numeric or string array, not LONG."},
@@ -570,6 +536,8 @@ TEST_F(Classes, WorkerRunsEventsAndArguments) {
   EXPECT_EQ(heard.Take(), (std::vector<std::string>{"worker1: 10 of 30 ms", "worker1: 20 of 30 ms",
                                                     "worker1: 30 of 30 ms"}));
   const std::string range = "argument 1 must be a whole number of milliseconds from 0 to 3600000, not ";
+  ::testing::internal::CaptureStdout();  // the library's diagnostics of failed events
+  ::testing::internal::CaptureStderr();
   Run({{"W Run | I4:0", "I4:0"},
        {"W Run | I4:-5", "E_FAIL Worker.Run: " + range + "-5."},
        {"W Start | R8:1.5", "E_FAIL Worker.Start: " + range + "1.5."},
@@ -582,6 +550,8 @@ TEST_F(Classes, WorkerRunsEventsAndArguments) {
        {"V event 1",
         "raised E_UNEXPECTED Wrapper {#V} (Worker) has no object: call ZUL_QEL_CreateObject first."},
        {"T event 1", "raised E_UNEXPECTED Text objects do not handle events."}});
+  ::testing::internal::GetCapturedStderr();
+  ::testing::internal::GetCapturedStdout();
   // The wrapper keeps the whole diagnostic; the library's own error is cleared.
   EXPECT_EQ(
       LastError(Cookie("T")),
@@ -640,7 +610,6 @@ TEST_F(Processes, VariablesAndCommands) {
         "E_FAIL Variable 'echo1' holds the object of a wrapper and cannot be assigned."},
        {"E let 1x | I4:1", "E_FAIL Invalid variable name '1x'."},
        {"E let print | I4:1", "E_FAIL Invalid variable name 'print'."},
-       {"E var ", "E_FAIL Invalid variable name ''."},
        {"E var nothing", "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
 }
 
@@ -648,7 +617,6 @@ TEST_F(Processes, CommandLanguage) {
   ASSERT_EQ(New("E", "Echo"), "S_OK");
   Listen("E");
   const std::pair<const char*, const char*> kCommands[] = {
-      {"", ""},
       {" \t ", ""},
       {"x = 7", ""},
       {"print, x, X + 1", "7 8"},
