@@ -21,17 +21,14 @@ std::string Read(PalContext& context, int32_t cookie) {
   return Ascii(first);
 }
 
-TEST(ReadLastError, AFreshContextCountsItselfAndHandsOutCodeMinusOneAndNoMessage) {
+// A fresh context counts itself and hands out code -1 and no message.
+TEST(ReadLastError, ChoosesTheWrapperOrTheContextByCookieAndCopiesWhole) {
   const int32_t before = g_instanceCounter.load();
   PalContext context;
   EXPECT_EQ(g_instanceCounter.load(), before + 1);
   EXPECT_EQ(context.lastError.Code(), -1);
   EXPECT_EQ(testing::MessageOf(context.lastError), "") << "empty, not null";
   EXPECT_EQ(Read(context, 0), "<null>") << "an empty message counts as none";
-}
-
-TEST(ReadLastError, ChoosesTheWrapperOrTheContextByCookieAndCopiesWhole) {
-  PalContext context;
   context.lastError.SetMessage("context text");
   for (int32_t cookie : {4, 5, -3}) ASSERT_TRUE(context.AddWrapper(cookie, OLESTR("C"), nullptr));
   context.FindWrapper(5)->error.SetMessage("wrapper text");
@@ -49,9 +46,8 @@ TEST(ReadLastError, ChoosesTheWrapperOrTheContextByCookieAndCopiesWhole) {
   const char bytes[] = {'a', 0, 'b', 0};
   context.FindWrapper(5)->error.SetMessage(UniqueBstr::Adopt(SysAllocStringByteLen(bytes, sizeof bytes)));
   BSTR message = nullptr;
-  ASSERT_EQ(ReadLastError(context, 5, &message), S_OK);
-  const UniqueBstr owned = UniqueBstr::Adopt(message);
-  EXPECT_EQ(SysStringByteLen(message), sizeof bytes) << "embedded NULs copied";
+  EXPECT_EQ(ReadLastError(context, 5, &message), S_OK);
+  EXPECT_EQ(SysStringByteLen(UniqueBstr::Adopt(message).Get()), sizeof bytes) << "embedded NULs copied";
 }
 
 }  // namespace

@@ -8,14 +8,11 @@ namespace {
 using Lifecycle = OpsTest;
 
 // A name query's answer through the export, or "<null>".
-std::string Name(HRESULT (*query)(int32_t, BSTR*), int32_t cookie) {
+std::string Name(int32_t cookie, HRESULT (*query)(int32_t, BSTR*) = ZUL_MSCOMPAL_GetObjClassName) {
   BSTR name = nullptr;
   EXPECT_EQ(query(cookie, &name), S_OK);
   const UniqueBstr owned = UniqueBstr::Adopt(name);
   return Ascii(name);
-}
-std::string ClassName(int32_t cookie) {
-  return Name(ZUL_MSCOMPAL_GetObjClassName, cookie);
 }
 
 TEST_F(Lifecycle, RegisterWrapperRowsRunOnCookieZeroAndAlwaysEndTheTransaction) {
@@ -52,11 +49,11 @@ TEST_F(Lifecycle, RegisterWrapperRowsRunOnCookieZeroAndAlwaysEndTheTransaction) 
     EXPECT_EQ(cookie, noOut ? -9 : row.hr == S_OK ? row.handed : 0);
     if (row.hr == S_OK) {
       const ZulDoubleCall& call = FirstCall(BridgeEntry::kRegisterWrapper);
-      EXPECT_EQ(std::string(call.texts[0] ? call.texts[0] : "-") + (call.texts[1] ? call.texts[1] : "-"),
-                row.named ? "Plotmain" : "--");
-      EXPECT_EQ(call.args[0], 77);
-      EXPECT_EQ(ClassName(cookie), row.named ? "Plot" : kNone);
-      EXPECT_EQ(Name(ZUL_MSCOMPAL_GetProcNameFromCookie, cookie), row.named ? "main" : kNone);
+      EXPECT_EQ(std::string(call.texts[0] ? call.texts[0] : "-") + (call.texts[1] ? call.texts[1] : "-") +
+                    std::to_string(call.args[0]),
+                row.named ? "Plotmain77" : "--77");
+      EXPECT_EQ(Name(cookie), row.named ? "Plot" : kNone);
+      EXPECT_EQ(Name(cookie, ZUL_MSCOMPAL_GetProcNameFromCookie), row.named ? "main" : kNone);
       EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(cookie), S_OK);
     }
     bridge->Reset();  // the refused row leaves the double's count of open transactions at -1
@@ -93,7 +90,7 @@ TEST_F(Lifecycle, CreateObjectRows) {
 }
 
 // Destruction and release share one shape; a successful release drops the record, so the cookie's
-// error is the context's afterwards, and the cookie is unknown to every operation.
+// error is the context's afterwards.
 TEST_F(Lifecycle, DestroyObjectAndReleaseWrapperRows) {
   for (const bool release : {false, true}) {
     const std::string name = release ? "ReleaseWrapper" : "DestroyObject";
@@ -110,34 +107,20 @@ TEST_F(Lifecycle, DestroyObjectAndReleaseWrapperRows) {
       return release ? ZUL_MSCOMPAL_ReleaseWrapper(cookie) : ZUL_MSCOMPAL_DestroyObject(cookie);
     });
   }
-  const int32_t cookie = Register(332);
-  SetResult(BridgeEntry::kReleaseWrapper, 0);
-  ASSERT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(cookie), S_OK);
-  Mark();
-  Variant result;
-  EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("m"), 0, nullptr, nullptr, &result), E_INVALIDARG);
-  EXPECT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(cookie), E_INVALIDARG);
-  EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(cookie), E_INVALIDARG);
-  EXPECT_EQ(Calls(), "");
-  EXPECT_EQ(LastError(0), kInvalidCookie);
 }
 
 TEST_F(Lifecycle, ProxiesNeverCallTheBridgeAndKeepAnExistingRecord) {
   const int32_t registered = Register(333, OLESTR("Plot"));
   Mark();
-  EXPECT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(334), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(registered), S_OK);
-  EXPECT_EQ(ClassName(334), "") << "a proxy's names are empty, not null";
-  EXPECT_EQ(ClassName(registered), "Plot");
+  EXPECT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(334) | ZUL_MSCOMPAL_CreateProxyWrapper(registered), S_OK);
+  EXPECT_EQ(Name(334), "") << "a proxy's names are empty, not null";
+  EXPECT_EQ(Name(registered), "Plot");
   SetResult(BridgeEntry::kRegisterWrapper, 334);  // the bridge hands out the proxy's cookie
   int32_t cookie = 0;
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Other"), 0, nullptr, &cookie), S_OK);
-  EXPECT_EQ(cookie, 334);
-  EXPECT_EQ(ClassName(334), "") << "the existing record stays";
+  EXPECT_TRUE(ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Other"), 0, nullptr, &cookie) == S_OK && cookie == 334);
+  EXPECT_EQ(Name(334), "") << "the existing record stays";
   EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(334), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(334), E_INVALIDARG);
-  EXPECT_EQ(LastError(0), kInvalidCookie);
-  EXPECT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(334), E_INVALIDARG);
+  EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(334), E_INVALIDARG) << "the record is gone";
   EXPECT_EQ(Calls(), "Begin RegisterWrapper End");
 }
 

@@ -78,9 +78,7 @@ TEST_F(ObjectOps, CallMethodRows) {
       EXPECT_EQ(Doubles(call.out), (Dbls{1, 2, 3})) << "written back";
       EXPECT_EQ(call.args[0].bstrVal, abc);
       const ZulDoubleCall& seen = FirstCall(BridgeEntry::kCallMethod);
-      EXPECT_EQ(std::string(seen.texts[0]), "Add");
-      EXPECT_EQ(seen.args[0], 3);
-      EXPECT_EQ(seen.resultSlotGiven, 1);
+      EXPECT_TRUE(std::string(seen.texts[0]) == "Add" && seen.args[0] == 3 && seen.resultSlotGiven == 1);
       EXPECT_EQ((std::vector<uint32_t>(seen.flags, seen.flags + 3)), (std::vector<uint32_t>{1, 0x4001, 2}));
       EXPECT_EQ(std::string(seen.values[0].value.str.chars), "abc");
       EXPECT_EQ(seen.values[1].value.array->elementCount, 3);
@@ -101,11 +99,7 @@ TEST_F(ObjectOps, CallMethodWithoutArgumentsNameOrResult) {
   EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(cookie, nullptr, 0, nullptr, nullptr, nullptr), S_OK);
   EXPECT_EQ(Calls(), "Begin CallMethod End");
   const ZulDoubleCall& seen = FirstCall(BridgeEntry::kCallMethod);
-  EXPECT_EQ(seen.texts[0], nullptr);
-  EXPECT_EQ(seen.args[0], 0);
-  EXPECT_EQ(seen.valueCount, 0);
-  EXPECT_EQ(seen.flags, nullptr);
-  EXPECT_EQ(seen.resultSlotGiven, 0);
+  EXPECT_TRUE(!seen.texts[0] && !seen.args[0] && !seen.valueCount && !seen.flags && !seen.resultSlotGiven);
 }
 
 // Property and variable reads share one shape; the variable read clears the caller's VARIANT first.
@@ -136,67 +130,49 @@ TEST_F(ObjectOps, GetPropertyAndGetZULVariableRows) {
       // A variable is cleared first, a property is left alone unless a value is converted.
       const char* expected = fault == kOk ? "blue" : clears && fault != kNoValue ? kNone : "old";
       EXPECT_EQ(Ascii(result.vt == VT_BSTR ? result.bstrVal : nullptr), expected);
-      if (fault == kOk) {
-        EXPECT_EQ(std::string(FirstCall(entry).texts[0]), "Color");
-      }
+      EXPECT_TRUE(fault != kOk || std::string(FirstCall(entry).texts[0]) == "Color");
       return hr;
     });
   }
 }
 
-TEST_F(ObjectOps, SetPropertyRows) {
-  const std::string set = "Begin Alloc Alloc SetProperty ";
-  const std::string ok = set + "Free Free End", failed = set + "Error Free Free End";
-  const std::vector<Row> rows = {
-      {"success", kOk, 0, nullptr, S_OK, ok, kNone, kMarker},
-      {"set refused", kFailCall, -2003, kText, E_ACCESSDENIED, failed, kText, kMarker},
-      {"set refused, no text", kFailCall, -1, nullptr, E_FAIL, failed, kUnexpected, kMarker},
-  };
-  RunRows(rows, 4, [&](int32_t cookie, Fault fault) {
-    Variant args[2] = {Variant("v"), Variant("w")};
-    if (fault == kBadArg) VariantClear(&args[1]);
-    uint32_t flags[2] = {ArgFlag::WriteBack, 0};
-    SetResult(BridgeEntry::kSetProperty, fault == kFailCall ? -1 : 0);
-    bridge->EchoArgument(-1, 0);
-    bridge->EchoArgument(1, 0);  // the bridge changes the flagged argument
-    const int32_t count = fault == kNegCount ? -1 : 2;
-    const HRESULT hr = ZUL_MSCOMPAL_SetProperty(cookie, OLESTR("Width"), count, args, flags);
-    EXPECT_EQ(Ascii(args[0].bstrVal), "v") << "never written back";
-    if (fault == kOk) {
-      const ZulDoubleCall& seen = FirstCall(BridgeEntry::kSetProperty);
-      EXPECT_EQ(std::string(seen.texts[0]), "Width");
-      EXPECT_EQ(seen.valueCount, 2);
-      EXPECT_EQ(seen.flags[0], ArgFlag::WriteBack);
-      EXPECT_EQ(std::string(seen.values[1].value.str.chars), "w");
-    }
-    return hr;
-  });
-}
-
-TEST_F(ObjectOps, SetZULVariableRows) {
-  const std::vector<Row> rows = {
-      {"success", kOk, 0, nullptr, S_OK, "Begin Alloc SetZULVariable Free End", kNone, kMarker},
-      {"value not convertible", kBadArg, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
-      {"write aborted", kFailCall, -2002, kText, E_ABORT, "Begin Alloc SetZULVariable Error Free End", kText,
-       kMarker},
-  };
-  RunRows(rows, 2, [&](int32_t cookie, Fault fault) {
-    Variant value("v");
-    const BSTR chars = value.bstrVal;
-    if (fault == kBadArg) value.vt = VT_EMPTY;
-    const VARTYPE vt = value.vt;
-    SetResult(BridgeEntry::kSetZULVariable, fault == kFailCall ? -1 : 0);
-    const HRESULT hr = ZUL_MSCOMPAL_SetZULVariable(cookie, OLESTR("Rate"), value);
-    EXPECT_EQ(value.vt, vt) << "the caller's VARIANT is never changed";
-    EXPECT_EQ(value.bstrVal, chars);
-    value.vt = VT_BSTR;
-    if (fault == kOk) {
-      const ZulDoubleCall& seen = FirstCall(BridgeEntry::kSetZULVariable);
-      EXPECT_EQ(std::string(seen.texts[0]), "Rate");
-      EXPECT_EQ(std::string(seen.valueCount == 1 ? seen.values[0].value.str.chars : ""), "v");
-    }
-    return hr;
-  });
+// Property and variable writes share one shape; neither ever changes the caller's values.
+TEST_F(ObjectOps, SetPropertyAndSetZULVariableRows) {
+  for (const bool variable : {false, true}) {
+    const std::string set = variable ? "Begin Alloc SetZULVariable " : "Begin Alloc Alloc SetProperty ";
+    const std::string frees = variable ? "Free End" : "Free Free End", failed = set + "Error " + frees;
+    const BridgeEntry entry = variable ? BridgeEntry::kSetZULVariable : BridgeEntry::kSetProperty;
+    SCOPED_TRACE(set);
+    std::vector<Row> rows = {
+        {"success", kOk, 0, nullptr, S_OK, set + frees, kNone, kMarker},
+        {"set refused", kFailCall, -2003, kText, E_ACCESSDENIED, failed, kText, kMarker},
+        {"set refused, no text", kFailCall, -1, nullptr, E_FAIL, failed, kUnexpected, kMarker},
+    };
+    if (variable)
+      rows.push_back(
+          {"value not convertible", kBadArg, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker});
+    RunRows(rows, variable ? 2 : 4, [&](int32_t cookie, Fault fault) {
+      Variant args[2] = {Variant("v"), Variant("w")};
+      const BSTR chars = args[1].bstrVal;
+      if (fault == kBadArg) args[1].vt = VT_EMPTY;
+      uint32_t flags[2] = {ArgFlag::WriteBack, 0};
+      SetResult(entry, fault == kFailCall ? -1 : 0);
+      if (!variable) bridge->EchoArgument(-1, 0), bridge->EchoArgument(1, 0);  // the flagged one changes
+      const HRESULT hr = variable ? ZUL_MSCOMPAL_SetZULVariable(cookie, OLESTR("Rate"), args[1])
+                                  : ZUL_MSCOMPAL_SetProperty(cookie, OLESTR("Rate"),
+                                                             fault == kNegCount ? -1 : 2, args, flags);
+      EXPECT_EQ(Ascii(args[0].bstrVal), "v") << "never written back";
+      EXPECT_TRUE(args[1].vt == (fault == kBadArg ? VT_EMPTY : VT_BSTR) && args[1].bstrVal == chars);
+      args[1].vt = VT_BSTR;
+      if (fault == kOk) {
+        const ZulDoubleCall& seen = FirstCall(entry);
+        EXPECT_TRUE(std::string(seen.texts[0]) == "Rate" && seen.valueCount == (variable ? 1 : 2));
+        EXPECT_EQ(std::string(seen.values[seen.valueCount - 1].value.str.chars), "w");
+        EXPECT_TRUE(variable || seen.flags[0] == ArgFlag::WriteBack);
+      }
+      return hr;
+    });
+  }
 }
 
 // One bridge call on the cookie, whose answer alone decides; Abort never touches a transaction.
@@ -216,7 +192,6 @@ TEST_F(ObjectOps, ExecuteStringAndAbortRows) {
            {"aborted", kFailCall, -2002, kText, E_ABORT, "Abort Error", kText, kMarker},
            {"refused", kFailCall, -2003, kText, E_ACCESSDENIED, "Abort Error", kText, kMarker},
            {"nothing running", kFailCall, -2004, kText, E_FAIL, "Abort Error", kText, kNoActivity},
-           {"already aborting", kFailCall, -4001, kText, E_ABORT, "Abort Error", kText, kMarker},
            {"other, no text", kFailCall, -1, nullptr, E_FAIL, "Abort Error", kNone, kMarker}},
           1, [&](int32_t cookie, Fault fault) {
             SetResult(BridgeEntry::kAbort, fault == kFailCall ? -1 : 0);
