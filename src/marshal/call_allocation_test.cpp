@@ -64,24 +64,7 @@ namespace {
 constexpr int32_t kCookie = 4711;
 
 // The library's own allocations only: the bridge's entries for a call allocate nothing here.
-class CallAllocations : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testing::BoundBridgeDouble();
-    ASSERT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(kCookie), S_OK);
-    saved_ = g_bridge.entries;
-    g_bridge.entries.BeginTransaction = g_bridge.entries.EndTransaction = [](int32_t) { return 0; };
-    g_bridge.entries.CallMethod = [](int32_t, const char*, int32_t, BridgeValue**, const uint32_t*,
-                                     BridgeValue**) { return 0; };
-  }
-  void TearDown() override {
-    g_bridge.entries = saved_;
-    EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(kCookie), S_OK);
-  }
-  BridgeEntries saved_;
-};
-
-TEST_F(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
+TEST(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
   const auto counted = [](auto work) {
     t_allocations = 0;
     t_counting = true;
@@ -95,6 +78,12 @@ TEST_F(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
               delete block;
             }),
             1);
+  testing::BoundBridgeDouble();
+  ASSERT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(kCookie), S_OK);
+  const BridgeEntries saved = g_bridge.entries;
+  g_bridge.entries.BeginTransaction = g_bridge.entries.EndTransaction = [](int32_t) { return 0; };
+  g_bridge.entries.CallMethod = [](int32_t, const char*, int32_t, BridgeValue**, const uint32_t*,
+                                   BridgeValue**) { return 0; };
   for (const OLECHAR* name : {OLESTR("Method"), static_cast<const OLECHAR*>(nullptr)}) {
     // A first call may set up per-thread state.
     EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(kCookie, name, 0, nullptr, nullptr, nullptr), S_OK);
@@ -102,6 +91,8 @@ TEST_F(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
     EXPECT_EQ(counted([&] { hr = ZUL_MSCOMPAL_CallMethod(kCookie, name, 0, nullptr, nullptr, nullptr); }), 0);
     EXPECT_EQ(hr, S_OK);
   }
+  g_bridge.entries = saved;
+  EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(kCookie), S_OK);
 }
 
 }  // namespace
