@@ -62,10 +62,12 @@ struct Element {
 
 Element SafeArrayElement(const SAFEARRAY* psa, VARTYPE vt, int64_t p) {
   const auto* at = static_cast<const unsigned char*>(psa->pvData) + p * psa->cbElements;
-  const auto& v = *reinterpret_cast<const VARIANT*>(at);
   const auto text = [](BSTR bstr) { return bstr != nullptr ? Ascii(bstr) : ""; };  // null and empty alike
-  if (vt == VT_VARIANT && v.vt == VT_BSTR) return {0, text(v.bstrVal), VT_BSTR};
-  if (vt == VT_VARIANT) return {static_cast<uint64_t>(v.llVal), "", v.vt};
+  if (vt == VT_VARIANT) {
+    const auto& v = *reinterpret_cast<const VARIANT*>(at);
+    if (v.vt == VT_BSTR) return {0, text(v.bstrVal), VT_BSTR};
+    return {static_cast<uint64_t>(v.llVal), "", v.vt};
+  }
   if (vt == VT_BSTR) return {0, text(*reinterpret_cast<const BSTR*>(at))};
   Element e;
   std::memcpy(&e.bits, at, psa->cbElements);
