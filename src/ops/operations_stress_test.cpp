@@ -9,7 +9,7 @@
 namespace zul::testing {
 namespace {
 
-constexpr int kThreads = 8, kShared = 3, kRounds = 120;
+constexpr int kThreads = 8, kShared = 3, kRounds = 1000;
 
 void IgnoreOutput(BSTR, void*) {}  // the texts belong to the library, which frees them after the call
 void IgnoreNotification(BSTR, BSTR, void*) {}
