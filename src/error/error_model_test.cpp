@@ -15,7 +15,6 @@
 namespace zul {
 namespace {
 
-using testing::Ascii;
 using testing::MessageOf;
 
 constexpr const char* kUntouched = "before";

@@ -154,18 +154,14 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   if (block) {
     // Without elements, from may be null.
     if (a->totalBytes != 0) std::memcpy(to, from, static_cast<std::size_t>(a->totalBytes));
+  } else if (plain) {  // reordered, two or more dimensions
+    if (a->elementCount != 0) CopyReordered(a->dims, m, size, from, to, ReorderDirection::kToSafeArray);
   } else if (reorder && m > 1) {
-    int64_t dims[kMaxDimensions] = {1, 1, 1, 1, 1, 1, 1, 1};
-    for (int k = 0; k < m; ++k) dims[k] = a->dims[k];
-    if (plain && a->elementCount != 0) {
-      CopyReordered(dims, m, size, from, to, ReorderDirection::kToSafeArray);
-    } else if (!plain) {
-      ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
-        ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants,
-                   from + j * a->elementSize, to + p * size);
-        return true;
-      });
-    }
+    ForEachReordered(a->dims, m, [&](int64_t j, int64_t p) {
+      ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants, from + j * a->elementSize,
+                 to + p * size);
+      return true;
+    });
   } else {
     for (int64_t j = 0; j < a->elementCount; ++j) {
       ElementOut(value->type, elementVt, BridgeElementSize(value->type), variants, from + j * a->elementSize,
