@@ -4,6 +4,7 @@
 // objects, references to bare values and to VARIANTs, and arrays that may be fixed, static or locked.
 // After each input every client VARIANT still clears, the locks are as they were, every object
 // reference was given back, and no BSTR or SAFEARRAY was leaked.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -365,8 +366,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       } else if (mode == 1) {
         MarshalArrayOut(context, kCaller, pointers[0], &args[0], flag);
       } else {
-        WriteBackArgs(context, kCaller, count, pointers.data(), args.data(),
-                      withFlags ? flags.data() : nullptr);
+        // Some arguments as the bridge got them, the others changed since (or never recorded).
+        BridgeArgList list;
+        list.pointers.reset(new BridgeValue*[args.size()]);
+        std::copy(pointers.begin(), pointers.end(), list.pointers.get());
+        for (std::size_t i = 0; i < args.size(); ++i)
+          if (in.OneIn(2)) RecordSent(list, static_cast<int32_t>(i), static_cast<int32_t>(args.size()));
+        WriteBackArgs(context, kCaller, count, list, args.data(), withFlags ? flags.data() : nullptr);
       }
     } catch (const BstrFailure&) {
     } catch (const std::bad_alloc&) {

@@ -5,7 +5,8 @@
 // Values are written as text both ways: "I4:3", "BSTR:" (empty) and any scalar of kTypes;
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
-// "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder.
+// "&..." is passed by reference (WriteBack), "~..." too but written back only when changed
+// (WriteBackChanged), "=..." without Reorder; others in-only with Reorder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -44,10 +46,11 @@ struct TypeInfo {
   std::size_t size;
 };
 constexpr TypeInfo kTypes[] = {
-    {"I1", VT_I1, 's', 1},   {"UI1", VT_UI1, 'u', 1},   {"I2", VT_I2, 's', 2},
-    {"UI2", VT_UI2, 'u', 2}, {"I4", VT_I4, 's', 4},     {"UI4", VT_UI4, 'u', 4},
-    {"I8", VT_I8, 's', 8},   {"UI8", VT_UI8, 'u', 8},   {"R4", VT_R4, 'r', 4},
-    {"R8", VT_R8, 'r', 8},   {"BSTR", VT_BSTR, 't', 8}, {"VARIANT", VT_VARIANT, 'v', 24}};
+    {"I1", VT_I1, 's', 1},     {"UI1", VT_UI1, 'u', 1},   {"I2", VT_I2, 's', 2},
+    {"UI2", VT_UI2, 'u', 2},   {"I4", VT_I4, 's', 4},     {"UI4", VT_UI4, 'u', 4},
+    {"I8", VT_I8, 's', 8},     {"UI8", VT_UI8, 'u', 8},   {"R4", VT_R4, 'r', 4},
+    {"R8", VT_R8, 'r', 8},     {"BSTR", VT_BSTR, 't', 8}, {"VARIANT", VT_VARIANT, 'v', 24},
+    {"BOOL", VT_BOOL, 's', 2}, {"CY", VT_CY, 's', 8},     {"DATE", VT_DATE, 'r', 8}};
 
 const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
   const auto found = std::find_if(std::begin(kTypes), std::end(kTypes), match);
@@ -260,8 +263,11 @@ class EndToEnd : public ::testing::Test {
     std::vector<uint32_t> flags(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
       const char mark = args[i][0];
-      flags[i] = mark == '&' ? kByRef : mark == '=' ? ArgFlag::InOnly : kIn;
-      Make(mark == '&' || mark == '=' ? args[i].substr(1) : args[i], values[i]);
+      flags[i] = mark == '&'   ? kByRef
+                 : mark == '~' ? kByRef | ArgFlag::WriteBackChanged
+                 : mark == '=' ? ArgFlag::InOnly
+                               : kIn;
+      Make(mark == '&' || mark == '~' || mark == '=' ? args[i].substr(1) : args[i], values[i]);
     }
     const auto count = static_cast<int32_t>(values.size());
     VARIANT* argv = values.empty() ? nullptr : values.data();
@@ -286,7 +292,7 @@ class EndToEnd : public ::testing::Test {
                           : result.vt != VT_EMPTY ? Show(result)
                                                   : HresultName(hr);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i)
-      if (flags[i] == kByRef) outcome += " &" + Show(values[i]);
+      if ((flags[i] & ArgFlag::WriteBack) != 0) outcome += " &" + Show(values[i]);
     if (verb == "release" && SUCCEEDED(hr)) cookies_.erase(name);
     VariantClear(&result);
     for (VARIANT& value : values) VariantClear(&value);
@@ -508,12 +514,20 @@ TEST_F(Classes, Echo) {
     EXPECT_EQ(Do("E", "let Value", {c.value}), "S_OK");
     EXPECT_EQ(Do("E", "var VALUE"), c.back);
   }
-  // By reference: the bridge changes the records in place and the library writes them back.
-  Run({{"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
+  // By reference: the bridge changes the records in place and the library writes them back; with
+  // WriteBackChanged, only those it changed (compared by content: Swap of equal values changes nothing).
+  Run({{"E TypeName | ~BOOL:-1", "BSTR:BYTE &BOOL:-1"},
+       {"E TypeName | &BOOL:-1", "BSTR:BYTE &UI1:1"},
+       {"E Echo | ~CY:15000", "R8:1.5 &CY:15000"},
+       {"E Swap | ~DATE:2.5 | ~DATE:2.5", "I4:0 &DATE:2.5 &DATE:2.5"},
+       {"E Swap | ~I2:1 | ~BSTR:x", "I4:0 &BSTR:x &I2:1"},
+       {"E Fill | ~VARIANT(2):I1:-1,I1:-1 | ~I4:255", "I4:2 &VARIANT(2):I1:-1,I1:-1 &I4:255"},
+       {"E Fill | ~BSTR(2):a,b | ~BSTR:zz", "I4:2 &BSTR(2):zz,zz &BSTR:zz"},
+       {"E Resize | ~I4(3):7,8,9 | ~R8:2", "I4:3 &I4(2):7,8 &R8:2"},
+       {"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
        {"E Swap | &R8(2):1,2 | &BSTR(1):z", "I4:0 &BSTR(1):z &R8(2):1,2"},
        {"E Swap | I4:1 | &I4:2", "E_FAIL Echo.Swap: argument 1 must be passed by reference (flag 0x0002)."},
        {"E Fill | &I4(3):1,2,3 | I2:7", "I4:3 &I4(3):7,7,7"},
-       {"E Fill | &BSTR(2):a,b | BSTR:zz", "I4:2 &BSTR(2):zz,zz"},
        {"E Fill | &I4(2):1,2 | R8:2.5", "E_FAIL Echo.Fill: 2.5 cannot be stored in a LONG array."},
        {"E Fill | &I4:1 | I4:2", "E_FAIL Echo.Fill: argument 1 must be a numeric or string array, not LONG."},
        {"E Fill | &I4(2):1,2 | BSTR:x", "E_FAIL Echo.Fill: argument 2 must be a numeric scalar, not STRING."},
@@ -525,6 +539,23 @@ TEST_F(Classes, Echo) {
         "E_FAIL Echo.Resize: argument 1 must be a one-dimensional numeric or string array, not LONG[2,2]."},
        {"E Resize | &I4(1):1 | I4:0",
         "E_FAIL Echo.Resize: argument 2 must be a whole number from 1 to 16777216, not 0."}});
+  // g = Array(3, 2, 1) and a reference to one of its elements: the element is written back first,
+  // never through the array that g's write-back replaced.
+  for (const uint32_t flag : {kByRef, kByRef | ArgFlag::WriteBackChanged}) {
+    for (const auto& [method, element, back] :
+         {std::tuple{"Resize", 0, "I4:3 VARIANT(3):I4:3,I4:2,I4:1"}, std::tuple{"Swap", 1, "I4:0 I4:2"}}) {
+      VARIANT g, result{}, args[2]{};
+      Make("VARIANT(3):I4:3,I4:2,I4:1", g);
+      args[0].vt = args[1].vt = VT_BYREF | VT_VARIANT;
+      args[0].pvarVal = &g;
+      args[1].pvarVal = static_cast<VARIANT*>(g.parray->pvData) + element;
+      uint32_t flags[2] = {flag, flag};
+      const HRESULT hr = ZUL_MSCOMPAL_CallMethod(Cookie("E"), Wide(method).c_str(), 2, args, flags, &result);
+      EXPECT_EQ(FAILED(hr) ? Failure(hr, Cookie("E")) : Show(result) + " " + Show(g), back) << method;
+      VariantClear(&result);
+      VariantClear(&g);
+    }
+  }
 }
 
 TEST_F(Classes, WorkerRunsEventsAndArguments) {

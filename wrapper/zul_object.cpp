@@ -56,13 +56,14 @@ const VARIANT& Referenced(const VARIANT& v) {
   return *p;
 }
 
-// A by-reference argument is written back after the call, except an object: object references
-// only travel into ZUL, and writing one back would empty the caller's variable.
+// A by-reference argument is written back after the call when ZUL changed it, so a variable that a
+// method only read keeps its type and every character; an object never is: object references only
+// travel into ZUL, and writing one back would empty the caller's variable.
 uint32_t FlagFor(const VARIANT& v) {
   if ((v.vt & VT_BYREF) == 0) return ZUL_ARGFLAG_IN_ONLY | ZUL_ARGFLAG_REORDER;
   const VARTYPE base = Referenced(v).vt & ~VT_BYREF;
   if (base == VT_DISPATCH || base == VT_UNKNOWN) return ZUL_ARGFLAG_IN_ONLY | ZUL_ARGFLAG_REORDER;
-  return ZUL_ARGFLAG_WRITE_BACK | ZUL_ARGFLAG_REORDER;
+  return ZUL_ARGFLAG_WRITE_BACK | ZUL_ARGFLAG_WRITE_BACK_CHANGED | ZUL_ARGFLAG_REORDER;
 }
 
 // Argument i in parameter order (Invoke's rgvarg is reversed).

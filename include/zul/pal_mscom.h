@@ -24,11 +24,18 @@
 extern "C" {
 #endif
 
-/* Per-argument flag words, one per VARIANT argument. Bits other than these pass to the bridge
- * unchanged (within the low 16 bits). */
+/* Per-argument flag words, one per VARIANT argument. The bridge gets the low 16 bits of each word:
+ * other bits there pass unchanged; the high 16 bits are the library's own.
+ *
+ * Write-back runs after a successful call. References into an array that another written-back argument
+ * holds are written first, so nothing is ever written through a reference into an array that the same
+ * call replaced (such a write is then lost with the array, as if made before the array's own). */
 #define ZUL_ARGFLAG_IN_ONLY 0x0001u    /* the argument is constant */
 #define ZUL_ARGFLAG_WRITE_BACK 0x0002u /* the argument's new value is written back after the call */
 #define ZUL_ARGFLAG_REORDER 0x4000u    /* a multi-dimensional array is reordered to the bridge's order */
+/* With WRITE_BACK: only a value that the bridge changed (type, value, text, shape or any element) is
+ * written back; one it left as it was sent keeps the caller's VARIANT exactly as it was. */
+#define ZUL_ARGFLAG_WRITE_BACK_CHANGED 0x00010000u
 
 #ifndef ZUL_EVENT_RECORD_DEFINED
 #define ZUL_EVENT_RECORD_DEFINED
@@ -63,7 +70,8 @@ ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetLastError(int32_t cookie, BSTR* message
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetObjClassName(int32_t cookie, BSTR* className);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetObjVariableName(int32_t cookie, BSTR* variableName);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetProcNameFromCookie(int32_t cookie, BSTR* procName);
-ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetProperty(int32_t cookie, const OLECHAR* propertyName, VARIANT* value);
+ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetProperty(int32_t cookie, const OLECHAR* propertyName,
+                                                  VARIANT* value);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_Initialize(void);
 /* A failed delivery raises _com_error (E_UNEXPECTED) to the caller instead of returning. */
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_OnEvent(int32_t cookie, EventRecord* event);
@@ -76,9 +84,10 @@ ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_RegisterWrapper(const OLECHAR* className, 
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_Release(void);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_ReleaseWrapper(int32_t cookie);
 /* The value is passed by value: the caller's VARIANT is never changed. */
-ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_SetZULVariable(int32_t cookie, const OLECHAR* variableName, VARIANT value);
-ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_SetProperty(int32_t cookie, const OLECHAR* propertyName, int32_t argCount,
-                                                  VARIANT* args, uint32_t* argFlags);
+ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_SetZULVariable(int32_t cookie, const OLECHAR* variableName,
+                                                     VARIANT value);
+ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_SetProperty(int32_t cookie, const OLECHAR* propertyName,
+                                                  int32_t argCount, VARIANT* args, uint32_t* argFlags);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_UnregisterNotifyCallback(int32_t cookie);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_UnregisterOutputCallback(int32_t cookie);
 
@@ -89,6 +98,7 @@ namespace zul::ArgFlag {
 inline constexpr uint32_t InOnly = ZUL_ARGFLAG_IN_ONLY;
 inline constexpr uint32_t WriteBack = ZUL_ARGFLAG_WRITE_BACK;
 inline constexpr uint32_t Reorder = ZUL_ARGFLAG_REORDER;
+inline constexpr uint32_t WriteBackChanged = ZUL_ARGFLAG_WRITE_BACK_CHANGED;
 }  // namespace zul::ArgFlag
 #endif
 

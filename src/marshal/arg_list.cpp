@@ -17,6 +17,9 @@ bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* 
     uint32_t* flag = argFlags != nullptr ? &argFlags[i] : nullptr;
     list.flags[i] = flag != nullptr ? *flag & 0xFFFFu : 0;
     if (!MarshalVariantIn(context, cookie, &args[i], &list.values[i], flag)) return false;
+    constexpr uint32_t kOnlyIfChanged = ArgFlag::WriteBack | ArgFlag::WriteBackChanged;
+    if (flag != nullptr && (*flag & kOnlyIfChanged) == kOnlyIfChanged)
+      RecordSent(list, static_cast<int32_t>(i), count);
   }
   return true;
 }

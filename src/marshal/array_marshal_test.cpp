@@ -142,6 +142,8 @@ TEST_F(MarshalTest, ArraysComeBackWithTheirShapeAndContentsWhenTheBridgeChangesN
         // An empty array of VARIANTs has no first element to take a type from.
         for (int i = 0; i < 3; ++i) shapes.push_back(RandomShape(random, kind.vt != VT_VARIANT));
         for (const std::vector<ULONG>& dims : shapes) {
+          // Every other shape flagged WriteBackChanged: the caller's array is then never replaced.
+          const bool replaced = target == kNew && (&dims - shapes.data()) % 2 == 0;
           SCOPED_TRACE(::testing::Message() << kind.vt << "/" << kind.element << " reorder " << reorder
                                             << " target " << target << " dims " << dims.size());
           const size_t m = dims.size();
@@ -157,7 +159,8 @@ TEST_F(MarshalTest, ArraysComeBackWithTheirShapeAndContentsWhenTheBridgeChangesN
 
           SAFEARRAY* slot = psa;
           std::vector<VARIANT> args{Holding(VT_BYREF | VT_ARRAY | kind.vt, &slot)};
-          std::vector<uint32_t> flags{ArgFlag::WriteBack | (reorder ? ArgFlag::Reorder : 0u)};
+          std::vector<uint32_t> flags{ArgFlag::WriteBack | (reorder ? ArgFlag::Reorder : 0u) |
+                                      (replaced || target != kNew ? 0u : ArgFlag::WriteBackChanged)};
           {
             ArgList in = In(args, flags);
             ASSERT_TRUE(in.ok) << Message();
@@ -180,9 +183,8 @@ TEST_F(MarshalTest, ArraysComeBackWithTheirShapeAndContentsWhenTheBridgeChangesN
           }
           ExpectNothingHeldAndReset();
           ASSERT_NE(slot, nullptr);
-          EXPECT_TRUE(target == kNew || slot == psa);
-          EXPECT_EQ(args[0].vt,
-                    VT_BYREF | VT_ARRAY | (target == kNew && kind.newVt != 0 ? kind.newVt : kind.vt));
+          EXPECT_EQ(slot == psa, !replaced);
+          EXPECT_EQ(args[0].vt, VT_BYREF | VT_ARRAY | (replaced && kind.newVt != 0 ? kind.newVt : kind.vt));
           ASSERT_EQ(slot->cDims, m);
           for (size_t k = 0; k < m; ++k) {
             EXPECT_TRUE(slot->rgsabound[k].cElements == dims[k] && slot->rgsabound[k].lLbound == 0) << k;
@@ -278,26 +280,39 @@ TEST_F(MarshalTest, FixedStaticAndLockedArraysAreOverwrittenInPlaceOrRefused) {
   }
 }
 
-TEST_F(MarshalTest, AVbScriptArgumentIsWrittenBackIntoItsOwnArray) {
-  SAFEARRAY* psa = NewArray(VT_VARIANT, {3});
-  for (int p = 0; p < 3; ++p) static_cast<VARIANT*>(psa->pvData)[p] = Var(VT_I2, p + 1);
-  psa->fFeatures |= FADF_FIXEDSIZE | FADF_STATIC;
-  SAFEARRAY* slot = psa;
-  VARIANT inner = Holding(VT_BYREF | VT_ARRAY | VT_VARIANT, &slot);
-  std::vector<VARIANT> args{Ref(&inner)};
-  std::vector<uint32_t> flags{ArgFlag::WriteBack | ArgFlag::Reorder};
-  {
-    ArgList in = In(args, flags);
-    ASSERT_TRUE(in.ok);
-    auto* data = static_cast<int16_t*>(in[0].value.array->data);
-    EXPECT_EQ(std::vector<int16_t>(data, data + 3), (std::vector<int16_t>{1, 2, 3}));
-    for (int j = 0; j < 3; ++j) data[j] = static_cast<int16_t>(7 + j);  // what the call changed
-    ASSERT_TRUE(WriteBack(in, args, flags));
+// The bridge changed the array in place (seen by content) and the element that the other argument
+// refers to: that reference is written first, so it never goes into a replaced array, and a fixed
+// array's new value wins, whichever argument comes first.
+TEST_F(MarshalTest, AVbScriptArgumentIsWrittenBackIntoItsOwnArrayAfterAReferenceIntoIt) {
+  for (const int c : {0, 1, 2, 3}) {
+    const bool fixed = (c & 1) != 0;
+    const int a = c >> 1;  // the array's argument
+    SCOPED_TRACE(c);
+    SAFEARRAY* psa = NewArray(VT_VARIANT, {3});
+    auto* elements = static_cast<VARIANT*>(psa->pvData);
+    for (int p = 0; p < 3; ++p) elements[p] = Var(VT_I2, p + 1);
+    psa->fFeatures |= fixed ? FADF_FIXEDSIZE | FADF_STATIC : 0;
+    SAFEARRAY* slot = psa;
+    VARIANT inner = Holding(VT_BYREF | VT_ARRAY | VT_VARIANT, &slot);
+    std::vector<VARIANT> args{Ref(&inner), Ref(&elements[0])};
+    std::vector<uint32_t> flags{ArgFlag::WriteBack | ArgFlag::WriteBackChanged | ArgFlag::Reorder,
+                                ArgFlag::WriteBack};
+    if (a == 1) std::swap(args[0], args[1]), std::swap(flags[0], flags[1]);
+    {
+      ArgList in = In(args, flags);
+      ASSERT_TRUE(in.ok);
+      auto* data = static_cast<int16_t*>(in[a].value.array->data);
+      EXPECT_EQ(std::vector<int16_t>(data, data + 3), (std::vector<int16_t>{1, 2, 3}));
+      for (int j = 0; j < 3; ++j) data[j] = static_cast<int16_t>(7 + j);  // what the call changed
+      in[1 - a].value.intVal = 5;
+      ASSERT_TRUE(WriteBack(in, args, flags));
+    }
+    EXPECT_TRUE(args[a].vt == (VT_BYREF | VT_VARIANT) && inner.vt == (VT_BYREF | VT_ARRAY | VT_VARIANT));
+    EXPECT_EQ(slot == psa, fixed);
+    for (int p = 0; p < 3; ++p)
+      EXPECT_EQ(SafeArrayElement(slot, VT_VARIANT, p), (Element{7u + p, "", VT_I2}));
+    FreeArray(slot);
   }
-  EXPECT_TRUE(args[0].vt == (VT_BYREF | VT_VARIANT) && inner.vt == (VT_BYREF | VT_ARRAY | VT_VARIANT));
-  ASSERT_EQ(slot, psa);
-  for (int p = 0; p < 3; ++p) EXPECT_EQ(SafeArrayElement(psa, VT_VARIANT, p), (Element{7u + p, "", VT_I2}));
-  FreeArray(psa);
 }
 
 // A descriptor made by hand, for shapes that OLE Automation would not create.

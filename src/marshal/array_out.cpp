@@ -26,7 +26,8 @@ uint32_t BridgeElementSize(uint8_t code) {
   return OutputVarType(code, vt, size) ? size : 0;
 }
 
-// Whether the descriptor is what its type and dimensions say: never trust it further than that.
+}  // namespace
+
 bool Consistent(const BridgeArray& a, uint8_t code) {
   if (a.elementSize != BridgeElementSize(code) || a.elementCount < 0) return false;
   int64_t count = 1;
@@ -37,6 +38,8 @@ bool Consistent(const BridgeArray& a, uint8_t code) {
   return count == a.elementCount && count <= INT64_MAX / a.elementSize &&
          a.totalBytes == count * a.elementSize && (count == 0 || a.data != nullptr);
 }
+
+namespace {
 
 // Writes bridge element from into the SAFEARRAY element at to.
 void ElementOut(uint8_t code, VARTYPE vt, uint32_t size, bool variants, const unsigned char* from,

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "registry/pal_context.h"
 #include "zul/qel.h"
@@ -16,10 +17,13 @@ namespace zul {
 
 // The arguments of one bridge call. pointers[i] is &values[i]; flags[i] is the low half of the
 // caller's flag word i. Each array is allocated when MarshalArgsIn reaches it and freed with the list.
+// sent[i] describes values[i] as the bridge got it, for an argument flagged WriteBack and
+// WriteBackChanged (empty for others); sent exists once such an argument was converted.
 struct BridgeArgList {
   std::unique_ptr<BridgeValue[]> values;
   std::unique_ptr<BridgeValue*[]> pointers;
   std::unique_ptr<uint32_t[]> flags;
+  std::unique_ptr<std::string[]> sent;
 };
 
 // Converts count arguments into list. count 0 allocates nothing; a negative count fails. On failure
@@ -53,9 +57,15 @@ bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* val
 bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* value, VARIANT* out,
                      uint32_t* argFlag);
 
-// Writes back every argument whose caller's flag word has ArgFlag::WriteBack; stops at the first
-// failure.
-bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, BridgeValue* const* pointers,
+// Records in list.sent[i] what *pointers[i] is now, list.sent made for count arguments if need be.
+// Throws std::bad_alloc.
+void RecordSent(BridgeArgList& list, int32_t i, int32_t count);
+
+// Writes back every argument whose caller's flag word has ArgFlag::WriteBack, except one flagged
+// WriteBackChanged that the bridge left as it was sent; stops at the first failure. Arguments whose
+// reference chain goes through an array that another one's VARIANT holds are written first, so no
+// write goes through memory that an earlier write freed. Throws std::bad_alloc.
+bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const BridgeArgList& list,
                    VARIANT* args, uint32_t* argFlags);
 
 // The bridge's handle for the ZUL object behind another wrapper object, found through its "Cookie"

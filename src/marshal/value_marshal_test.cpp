@@ -17,6 +17,7 @@ namespace {
 constexpr uint64_t kPattern = 0x8877665544332211ull;
 constexpr const char* kNotAWrapper = "Object reference must be another ZUL COM wrapper object.";
 constexpr const char* kInOnly = "Object references must be in-only (constant).  They cannot be returned.";
+constexpr uint32_t kIfChanged = ArgFlag::WriteBack | ArgFlag::WriteBackChanged;
 
 uint64_t Low(uint64_t bits, size_t width) {
   return width >= 8 ? bits : bits & ((1ull << (8 * width)) - 1);
@@ -33,7 +34,8 @@ std::string Refusal(const char* code, const char* vt) {
          vt + ".";
 }
 
-// In by value and by reference, and out into by-reference storage as LONG 1.
+// In by value and by reference, and out into by-reference storage as LONG 1; by reference, flagged
+// WriteBackChanged, the storage keeps its bits until the bridge changes the value.
 TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
   const struct {
     VARTYPE vt;
@@ -84,7 +86,9 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
       std::memcpy(bare.get(), &kPattern, std::min<size_t>(size, 8));
       VARIANT arg =
           byRef != 0 ? Holding(base | byRef, bare.get()) : Var(base, static_cast<int64_t>(kPattern));
-      ArgList in = InOne(arg);
+      std::vector<VARIANT> args{arg};
+      std::vector<uint32_t> flags{kIfChanged};
+      ArgList in = In(args, flags);
       EXPECT_EQ(in.ok, ok);
       EXPECT_EQ(Message(), kUntouched);
       if (!ok) continue;
@@ -94,12 +98,18 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
       if (base == VT_CY) expected = Raw(static_cast<double>(static_cast<int64_t>(kPattern)) / 10000.0);
       if (base == VT_BOOL) expected = 0;  // 0x2211 is not VARIANT_TRUE
       EXPECT_EQ(in[0].value.ulong64Val, expected);
+      if (byRef == 0) continue;
+      for (const bool changed : {false, true}) {
+        if (changed) in[0] = Scalar(ZUL_TYP_LONG, 1);
+        EXPECT_TRUE(WriteBack(in, args, flags)) << Message();
+        EXPECT_EQ(std::memcmp(bare.get(), changed ? &row->one : &kPattern, std::min<size_t>(size, 8)), 0);
+      }
     }
   }
 }
 
 // Only VARIANT_TRUE is true; references to references are followed; a text's block holds all its
-// characters and a NUL, and an empty or null one needs none.
+// characters and a NUL, and an empty or null one needs none. Unchanged, none is written back.
 TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
   VARIANT five = Var(VT_I4, 5), toFive = Ref(&five);
   BSTR xyz = SysAllocString(OLESTR("xyz"));
@@ -120,8 +130,12 @@ TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "row " << &c - cases);
     ExpectNothingHeldAndReset();
-    ArgList in = InOne(c.arg);
+    std::vector<VARIANT> args{c.arg};
+    std::vector<uint32_t> flags{kIfChanged};
+    ArgList in = In(args, flags);
     ASSERT_TRUE(in.ok);
+    EXPECT_TRUE(WriteBack(in, args, flags));
+    EXPECT_EQ(std::memcmp(&args[0], &c.arg, sizeof c.arg), 0);
     EXPECT_EQ(in[0].type, c.code);
     const bool text = c.code == ZUL_TYP_STRING, block = text && c.value != 0;
     EXPECT_EQ(in[0].flags, block ? 0x10 : 0);
@@ -133,6 +147,7 @@ TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
   }
   EXPECT_FALSE(InOne(Ref(nullptr)).ok);
   EXPECT_EQ(Message(), kUntouched);
+  EXPECT_TRUE(five.vt == VT_I4 && five.lVal == 5 && Ascii(xyz) == "xyz");
   for (BSTR text : {xyz, withNul.bstrVal, empty.bstrVal}) SysFreeString(text);
 }
 

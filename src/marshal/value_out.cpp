@@ -12,8 +12,6 @@ namespace zul {
 
 namespace {
 
-constexpr uint8_t kNotAnArrayOnTheWayOut = 0x20;
-
 // A string value's new BSTR: null unless it has characters.
 BSTR StringOut(const BridgeValue& value) noexcept {
   const BridgeString& text = value.value.str;
@@ -80,17 +78,6 @@ bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* val
   }
   out->vt = vt;
   std::memcpy(&out->llVal, &value->value, size);
-  return true;
-}
-
-bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, BridgeValue* const* pointers,
-                   VARIANT* args, uint32_t* argFlags) {
-  if (count == 0) return true;
-  if (count < 0 || pointers == nullptr || args == nullptr || argFlags == nullptr) return false;
-  for (int32_t i = 0; i < count; ++i) {
-    if ((argFlags[i] & ArgFlag::WriteBack) == 0) continue;
-    if (!MarshalValueOut(context, cookie, pointers[i], &args[i], &argFlags[i])) return false;
-  }
   return true;
 }
 

@@ -81,7 +81,7 @@ HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARI
       context.lastError.SetMessage(error.CopyMessage());
       throw HResultFailure{hr};
     }
-    Require(WriteBackArgs(context, cookie, argCount, values.args.pointers.get(), args, argFlags));
+    Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
     return S_OK;
   });
 }

@@ -19,7 +19,7 @@ HRESULT CallMethod(PalContext& context, int32_t cookie, const OLECHAR* methodNam
       uint32_t resultFlag = ArgFlag::Reorder;
       Require(MarshalValueOut(context, cookie, slot, result, &resultFlag));
     }
-    Require(WriteBackArgs(context, cookie, argCount, values.args.pointers.get(), args, argFlags));
+    Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
     return S_OK;
   });
 }

@@ -38,7 +38,8 @@ struct MethodArgs {
   SAFEARRAY* out = DoubleArray({0, 0});
   SAFEARRAY* const original = out;
   Variant args[3] = {Variant(VT_BSTR), Variant(VT_ARRAY | VT_R8), Variant(VT_BYREF | VT_ARRAY | VT_R8)};
-  uint32_t flags[3] = {ArgFlag::InOnly, ArgFlag::InOnly | ArgFlag::Reorder, ArgFlag::WriteBack};
+  uint32_t flags[3] = {ArgFlag::InOnly, ArgFlag::InOnly | ArgFlag::Reorder,
+                       ArgFlag::WriteBack | ArgFlag::WriteBackChanged};
   Variant result{VT_I4, 42};
 };
 

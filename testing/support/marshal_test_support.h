@@ -64,7 +64,7 @@ class MarshalTest : public ::testing::Test {
     return In(args, flags);
   }
   bool WriteBack(ArgList& in, std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
-    return WriteBackArgs(context, kCaller, in.count, in.list.pointers.get(), args.data(), flags.data());
+    return WriteBackArgs(context, kCaller, in.count, in.list, args.data(), flags.data());
   }
 
   PalContext context;
