@@ -66,6 +66,8 @@ void WriteFigures(const FigureReporter& r, std::FILE* out) {
   line("call4_null_bridge_overhead_ns",
        r.Ns("BM_Call4NullBridge") - r.Ns("BM_CallNullBridgeDirectTransaction"));
   line("call4_heap_allocs", r.Counter("BM_Call4NullBridge", "heap_allocs"));
+  line("call4_by_reference_null_bridge_ns", r.Ns("BM_Call4ByReferenceNullBridge/0"));
+  line("call4_by_reference_if_changed_null_bridge_ns", r.Ns("BM_Call4ByReferenceNullBridge/1"));
   line("getproperty_overhead_ns", r.Ns("BM_GetProperty") - r.Ns("BM_GetPropertyDirectTransaction"));
   line("getlasterror_ns", r.Ns("BM_GetLastError"));
   line("getlasterror_direct_ns", r.Ns("BM_GetLastErrorDirect"));

@@ -136,6 +136,31 @@ void BM_Call4NullBridge(benchmark::State& state) {
 }
 BENCHMARK(BM_Call4NullBridge);
 
+// A script's call: four variables by reference (a Long, a Double, a Boolean and a text) that the bridge
+// leaves as they were. Argument 0 flags them WriteBack (each written back), 1 WriteBack and
+// WriteBackChanged (each compared with what was sent); the bridge does nothing.
+void BM_Call4ByReferenceNullBridge(benchmark::State& state) {
+  const int32_t cookie = Cookie();
+  VARIANT values[4], args[4];
+  for (VARIANT& value : values) VariantInit(&value);
+  values[0].vt = VT_I4, values[0].lVal = 42;
+  values[1].vt = VT_R8, values[1].dblVal = 2.5;
+  values[2].vt = VT_BOOL, values[2].boolVal = VARIANT_TRUE;
+  values[3].vt = VT_BSTR, values[3].bstrVal = SysAllocString(OLESTR("a script's text"));
+  uint32_t flags[4];
+  for (int i = 0; i < 4; ++i) {
+    args[i].vt = VT_BYREF | VT_VARIANT;
+    args[i].pvarVal = &values[i];
+    flags[i] = ArgFlag::WriteBack | ArgFlag::Reorder | (state.range(0) != 0 ? ArgFlag::WriteBackChanged : 0u);
+  }
+  NullBridgeScope nullBridge;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, args, flags, nullptr));
+  }
+  for (VARIANT& value : values) VariantClear(&value);
+}
+BENCHMARK(BM_Call4ByReferenceNullBridge)->Arg(0)->Arg(1);
+
 // A double handed back by the property.
 void ScriptProperty() {
   static const bool scripted = [] {

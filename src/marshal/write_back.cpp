@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "marshal/marshal.h"
@@ -15,7 +16,6 @@ namespace {
 
 // Bytes of a scalar's value field by type code; the whole field for codes without a width of their own.
 constexpr uint8_t kScalarBytes[] = {16, 1, 2, 4, 4, 8, 16, 16, 16, 16, 16, 4, 2, 4, 8, 8};
-constexpr int kMaxDimensions = 8;
 
 class Recorder {
  public:
@@ -66,7 +66,7 @@ void Describe(const BridgeValue& value, Sink& sink) {
   const BridgeArray* a = value.value.array;
   const uint8_t shape[] = {a != nullptr, a != nullptr ? a->dimensionCount : uint8_t{0}};
   sink.Add(shape, sizeof shape);
-  if (a == nullptr || !sink.Same() || a->dimensionCount > kMaxDimensions) return;
+  if (a == nullptr || !sink.Same() || a->dimensionCount > std::size(a->dims)) return;
   sink.Add(a->dims, a->dimensionCount * sizeof a->dims[0]);
   for (const int64_t* field : {&a->elementSize, &a->elementCount, &a->totalBytes})
     sink.Add(field, sizeof *field);
@@ -131,20 +131,15 @@ bool HoldsAny(const SAFEARRAY* psa, const std::vector<const void*>& points) {
 // Arguments that go through another one's array are written before it: an argument inside k arrays of
 // others comes before one inside fewer. Stable, so unrelated arguments keep their order.
 void InnerFirst(const VARIANT* args, std::vector<int32_t>& order) {
-  std::vector<int> inside(order.size(), 0);
-  for (const int32_t i : order) {
-    const SAFEARRAY* held = HeldArray(&args[i]);
-    for (std::size_t j = 0; held != nullptr && j < order.size(); ++j) {
-      if (order[j] != i && HoldsAny(held, Path(&args[order[j]]))) ++inside[j];
-    }
+  std::vector<std::pair<int, int32_t>> ranked;  // (arrays of others it goes through, argument)
+  for (const int32_t j : order) {
+    const std::vector<const void*> path = Path(&args[j]);
+    ranked.emplace_back(0, j);
+    for (const int32_t i : order) ranked.back().first += i != j && HoldsAny(HeldArray(&args[i]), path);
   }
-  std::vector<std::size_t> positions(order.size());
-  for (std::size_t j = 0; j < positions.size(); ++j) positions[j] = j;
-  std::stable_sort(positions.begin(), positions.end(),
-                   [&](std::size_t a, std::size_t b) { return inside[a] > inside[b]; });
-  std::vector<int32_t> sorted;
-  for (const std::size_t j : positions) sorted.push_back(order[j]);
-  order.swap(sorted);
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (std::size_t k = 0; k < ranked.size(); ++k) order[k] = ranked[k].second;
 }
 
 }  // namespace

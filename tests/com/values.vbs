@@ -35,7 +35,7 @@ Sub Scalars()
 End Sub
 
 Sub ByReference()
-  Dim e, a, b, v, r
+  Dim e, a, b, v, r, g
   Set e = NewObject("Echo")
   a = 12
   b = "twelve"
@@ -51,13 +51,16 @@ Sub ByReference()
   On Error GoTo 0
   Check "Swap of a value leaves the variable", b, "twelve"
 
-  ' A variable comes back as ZUL holds it; in parentheses it is left alone.
+  ' A variable that ZUL only read keeps its type; a reference into an array is written before the array.
   v = True
   r = e.Echo(v)
-  Check "Boolean variable written back", v, CByte(1)
-  v = True
-  r = e.Echo((v))
-  Check "Boolean passed by value", v, True
+  Check "Boolean variable that ZUL did not change", v, True
+  g = Array(3, 2, 1)
+  Check "Resize with a reference into the array", e.Resize(g, g(0)), CLng(3)
+  Check "the resized array", g, Array(3, 2, 1)
+  g = Array(3, 2, 1)
+  Check "Swap with a reference into the array", e.Swap(g, g(1)), CLng(0)
+  Check "the swapped variable", g, 2
 End Sub
 
 Sub Arrays()
