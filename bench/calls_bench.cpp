@@ -157,6 +157,11 @@ void BM_Call4ByReferenceNullBridge(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, args, flags, nullptr));
   }
+  if (CountsAllocations()) {
+    StartCountingAllocations();
+    ZUL_MSCOMPAL_CallMethod(cookie, kMethod, 4, args, flags, nullptr);
+    state.counters["heap_allocs"] = static_cast<double>(StopCountingAllocations());
+  }
   for (VARIANT& value : values) VariantClear(&value);
 }
 BENCHMARK(BM_Call4ByReferenceNullBridge)->Arg(0)->Arg(1);

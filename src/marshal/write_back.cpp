@@ -155,15 +155,21 @@ bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const Bri
                    VARIANT* args, uint32_t* argFlags) {
   if (count == 0) return true;
   if (count < 0 || !list.pointers || args == nullptr || argFlags == nullptr) return false;
-  std::vector<int32_t> order;
+  // Without an array among them, arguments are written in their order, allocating nothing for it.
   bool arrays = false;
+  for (int32_t i = 0; i < count; ++i)
+    arrays = arrays || ((argFlags[i] & ArgFlag::WriteBack) != 0 && HeldArray(&args[i]) != nullptr);
+  std::vector<int32_t> order;
   for (int32_t i = 0; i < count; ++i) {
     if ((argFlags[i] & ArgFlag::WriteBack) == 0) continue;
     if ((argFlags[i] & ArgFlag::WriteBackChanged) != 0 && !ChangedSinceSent(list, i)) continue;
-    order.push_back(i);
-    arrays = arrays || HeldArray(&args[i]) != nullptr;
+    if (arrays) {
+      order.push_back(i);
+    } else if (!MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i])) {
+      return false;
+    }
   }
-  if (arrays && order.size() > 1) InnerFirst(args, order);
+  if (order.size() > 1) InnerFirst(args, order);
   for (const int32_t i : order) {
     if (!MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i])) return false;
   }
