@@ -32,6 +32,14 @@ Sub Scalars()
   Check "Windows-1252 bytes counted by ZUL", t.Length(text), CLng(224)
   lower = "caf" & Chr(233) & " " & Chr(128) & Chr(156) & " xyz"
   Check "ZUL upper-cases only a to z", t.Upper(lower), "CAF" & Chr(233) & " " & Chr(128) & Chr(156) & " XYZ"
+
+  ' Whole numbers beyond 32 bits: a Long where they fit, else a Double.
+  e.Execute "wide = [2147483648 - 1, -9007199254740992, 2147483648 + 1]"
+  text = e.GetVariable("wide")
+  Check "64-bit whole numbers", Show(text) & " " & TypeName(text(0)) & " " & TypeName(text(2)), _
+    Show(Array(2147483647, -2^53, 2147483649)) & " Long Double"
+  e.Execute "wide = 2147483648 + 1"
+  Check "64-bit whole number", e.GetVariable("wide"), CDbl(2147483649)
 End Sub
 
 Sub ByReference()
@@ -58,6 +66,12 @@ Sub ByReference()
   v = True
   r = e.Echo((v))
   Check "Boolean passed by value", v, True
+
+  ' A typed array written back becomes an array of VARIANTs, as results do.
+  a = Array(1.5, 2.5, 3.5)
+  b = 0
+  r = e.Swap(a, b)
+  Check "typed array written back", Show(b) & " " & TypeName(b(2)), "(1.5, 2.5, 3.5) Double"
 End Sub
 
 Sub Arrays()
