@@ -8,7 +8,7 @@ Sub EchoCase(e, label, value, expected, zulType)
 End Sub
 
 Sub Scalars()
-  Dim e, d, text, lower, i
+  Dim e, d, text, lower, i, wide
   Set e = NewObject("Echo")
   EchoCase e, "Integer", CInt(-32768), CInt(-32768), "INT"
   EchoCase e, "Long", CLng("-2147483648"), CLng("-2147483648"), "LONG"
@@ -35,8 +35,8 @@ Sub Scalars()
 
   ' Whole numbers beyond 32 bits: a Long where they fit, else a Double.
   e.Execute "wide = [2147483648 - 1, -9007199254740992, 2147483648 + 1]"
-  text = e.GetVariable("wide")
-  Check "64-bit whole numbers", Show(text) & " " & TypeName(text(0)) & " " & TypeName(text(2)), _
+  wide = e.GetVariable("wide")
+  Check "64-bit whole numbers", Show(wide) & " " & TypeName(wide(0)) & " " & TypeName(wide(2)), _
     Show(Array(2147483647, -2^53, 2147483649)) & " Long Double"
   e.Execute "wide = 2147483648 + 1"
   Check "64-bit whole number", e.GetVariable("wide"), CDbl(2147483649)
