@@ -97,7 +97,7 @@ class ElementsIn {
 
 bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, BridgeValue* value,
                     uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
   if (arg == nullptr || value == nullptr || (arg->vt & VT_ARRAY) == 0) return false;
   *value = BridgeValue{};

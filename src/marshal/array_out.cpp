@@ -81,7 +81,7 @@ bool FitsInPlace(WrapperInfo& wrapper, const SAFEARRAY& psa, VARTYPE base, VARTY
 
 bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* value, VARIANT* out,
                      uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
   if (value == nullptr || out == nullptr) return false;
   // The value first: an object reference never travels out, whatever the target.

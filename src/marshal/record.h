@@ -14,13 +14,6 @@ namespace zul {
 // The references followed before a chain counts as malformed (a VARIANT may point at itself).
 inline constexpr int kMaxReferenceDepth = 64;
 
-// The calling wrapper; an unknown cookie is recorded on the context.
-inline WrapperInfo* FindCaller(PalContext& context, int32_t cookie) {
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
-  if (wrapper == nullptr) SetContextError(context.lastError, MessageText(Msg::kInvalidCookie));
-  return wrapper;
-}
-
 // Records text on the wrapper with code -1 and reports failure.
 inline bool Fail(WrapperInfo& wrapper, const char* text) {
   wrapper.error.Set(-1, text);

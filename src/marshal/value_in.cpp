@@ -98,7 +98,7 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
 
 bool MarshalVariantIn(PalContext& context, int32_t cookie, const VARIANT* arg, BridgeValue* value,
                       uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
   for (int depth = 0;; ++depth) {
     if (arg == nullptr || value == nullptr || depth > kMaxReferenceDepth) return false;

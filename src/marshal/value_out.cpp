@@ -52,7 +52,7 @@ bool StoreThroughReference(WrapperInfo& wrapper, const BridgeValue& value, VARTY
 
 bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* value, VARIANT* out,
                      uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
   for (int depth = 0;; ++depth) {
     if (value == nullptr || out == nullptr || depth > kMaxReferenceDepth) return false;

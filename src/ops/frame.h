@@ -69,13 +69,6 @@ inline void Require(bool converted) {
   if (!converted) throw ConversionFailure{};
 }
 
-// The wrapper of cookie, or null after recording the invalid cookie on the context.
-inline WrapperInfo* FindOrReport(PalContext& context, int32_t cookie) {
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
-  if (wrapper == nullptr) SetContextError(context.lastError, MessageText(Msg::kInvalidCookie));
-  return wrapper;
-}
-
 // Runs work(Frame&) in the frame. A failure raised by the work becomes the result through the three
 // handlers; a message that cannot be stored before the work or after it leaves as BstrFailure, with
 // the tail run.
@@ -83,7 +76,7 @@ template <class Work>
 HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Work&& work) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   const NarrowText narrowName(name);
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);  // held to the end of the frame
   if (wrapper == nullptr) return E_INVALIDARG;
   FrameValues values;  // its arrays are freed last
   Transaction transaction(cookie);

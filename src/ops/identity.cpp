@@ -26,16 +26,14 @@ HRESULT GetObjClassName(PalContext& context, int32_t cookie, BSTR* className) {
   if (className == nullptr) return E_POINTER;
   SysFreeString(*className);
   *className = nullptr;
-  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
-  // Looked up again: a release that won the race ends here rather than as an invalid cookie.
-  const WrapperInfo* wrapper = context.FindWrapper(cookie);
-  if (wrapper == nullptr) return E_UNEXPECTED;
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
   return CopyBstrOut(wrapper->className.Get(), className);
 }
 
 HRESULT GetProcNameFromCookie(PalContext& context, int32_t cookie, BSTR* procName) {
   if (procName == nullptr) return E_POINTER;
-  const WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   return CopyBstrOut(wrapper->procName.Get(), procName);
 }
@@ -45,7 +43,7 @@ HRESULT GetObjVariableName(PalContext& context, int32_t cookie, BSTR* variableNa
   if (variableName == nullptr) return E_POINTER;
   SysFreeString(*variableName);
   *variableName = nullptr;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   Transaction transaction(cookie);
   if (transaction.Begin() < 0) return CaptureBridgeError(wrapper->error, context.lastError);

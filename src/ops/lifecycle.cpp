@@ -10,7 +10,7 @@ namespace {
 template <class Call>
 HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool removeOnSuccess) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   Transaction transaction(cookie);
   if (transaction.Begin() < 0 || call(cookie) < 0)
@@ -95,7 +95,7 @@ HRESULT CreateProxyWrapper(PalContext& context, int32_t cookie) {
 
 HRESULT DestroyProxyWrapper(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
+  if (FindWrapperOrReport(context, cookie) == nullptr) return E_INVALIDARG;
   context.RemoveWrapper(cookie);
   return S_OK;
 }

@@ -84,7 +84,7 @@ HRESULT ExecuteString(PalContext& context, int32_t cookie, const OLECHAR* comman
 
 HRESULT Abort(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   // Outside any transaction: the activity to abort holds one.
   if (g_bridge.entries.Abort(cookie) < 0) return CaptureBridgeError(wrapper->error, context.lastError);
