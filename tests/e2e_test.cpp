@@ -334,6 +334,8 @@ class EndToEnd : public ::testing::Test {
   // Fills out from a value's text; objects are made here and live until the test ends.
   void Make(const std::string& written, VARIANT& out) {
     VariantInit(&out);
+    if (written == "EMPTY" || written == "NULL")
+      return void(out.vt = written == "EMPTY" ? VT_EMPTY : VT_NULL);
     if (written[0] == '@') {
       const std::string key = written.substr(1);
       objects_.emplace_back(cookies_.count(key) != 0 ? Cookie(key) : std::stoi(key));
@@ -524,7 +526,22 @@ TEST_F(Classes, Echo) {
        {"E Resize | &I4(2,2):1,2,3,4 | I4:3",
         "E_FAIL Echo.Resize: argument 1 must be a one-dimensional numeric or string array, not LONG[2,2]."},
        {"E Resize | &I4(1):1 | I4:0",
-        "E_FAIL Echo.Resize: argument 2 must be a whole number from 1 to 16777216, not 0."}});
+        "E_FAIL Echo.Resize: argument 2 must be a whole number from 1 to 16777216, not 0."},
+       // Each failure has a text of its own, never the one before it; elements by the client's indexes.
+       {"E Echo | EMPTY", "E_FAIL Argument 1 is VT_EMPTY, which holds no value to pass."},
+       {"E Swap | &I4:1 | NULL", "E_FAIL Argument 2 is VT_NULL, which holds no value to pass."},
+       {"E Echo | VARIANT(0):",
+        "E_FAIL Argument 1 is an empty array of variants, whose elements have no type to pass."},
+       {"E Echo | VARIANT(2,3):EMPTY,EMPTY,EMPTY,EMPTY,EMPTY,EMPTY",
+        "E_FAIL Element (0, 0) of the array of variants in argument 1 is VT_EMPTY, which holds no value to "
+        "pass."},
+       {"E Echo | VARIANT(2,3):I4:1,I4:1,BSTR:x,I4:1,I4:1,I4:1",
+        "E_FAIL Element (0, 1) of the array of variants in argument 1 is VT_BSTR, which does not convert "
+        "exactly "
+        "to the array's element type VT_I4."},
+       {"E Echo | VARIANT(2,3):I4:1,I4:1,I4:1,I4:1,I4:1,NULL",
+        "E_FAIL Element (1, 2) of the array of variants in argument 1 is VT_NULL, which holds no value to "
+        "pass."}});
 }
 
 TEST_F(Classes, WorkerRunsEventsAndArguments) {
@@ -568,7 +585,7 @@ TEST_F(Processes, WrapperAndObjectLifecycle) {
   EXPECT_EQ(LastError(0), "No class name given.");
   Register("E", "eChO");
   Register("D", "Text", "");
-  Run({{"E name", "E_FAIL"},
+  Run({{"E name", "E_FAIL Wrapper {#E} (Echo) has no object: call ZUL_QEL_CreateObject first."},
        {"E Echo | I4:1", "E_FAIL Wrapper {#E} (Echo) has no object: call ZUL_QEL_CreateObject first."},
        {"E new", "S_OK"},
        {"E name", "BSTR:echo1"},

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "marshal/types.h"
 #include "marshal_test_support.h"
 #include "stub_wrapper_object.h"
 
@@ -86,7 +87,10 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
           byRef != 0 ? Holding(base | byRef, bare.get()) : Var(base, static_cast<int64_t>(kPattern));
       ArgList in = InOne(arg);
       EXPECT_EQ(in.ok, ok);
-      EXPECT_EQ(Message(), kUntouched);
+      const bool none = base == VT_EMPTY || base == VT_NULL;
+      EXPECT_EQ(Message(), ok ? kUntouched
+                              : "Argument 1 is " + VarTypeName(base | byRef) +
+                                    (none ? ", which holds no value to pass." : ", which cannot be passed."));
       if (!ok) continue;
       EXPECT_EQ(in[0].type, row->code);
       EXPECT_EQ(in[0].flags, 0);
@@ -132,7 +136,11 @@ TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
     EXPECT_EQ(text ? in[0].value.str.kind : 0, block ? 1 : 0);
   }
   EXPECT_FALSE(InOne(Ref(nullptr)).ok);
-  EXPECT_EQ(Message(), kUntouched);
+  EXPECT_EQ(Message(), "Argument 1 is VT_BYREF|VT_VARIANT with a null reference.");
+  VARIANT self = Ref(nullptr);
+  self.pvarVal = &self;
+  EXPECT_FALSE(InOne(self).ok);
+  EXPECT_EQ(Message(), "Argument 1 is a chain of more than 64 references to variants.");
   for (BSTR text : {xyz, withNul.bstrVal, empty.bstrVal}) SysFreeString(text);
 }
 

@@ -1,6 +1,4 @@
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "marshal/marshal.h"
 #include "marshal/numeric.h"
@@ -21,15 +19,13 @@ BSTR StringOut(const BridgeValue& value) noexcept {
 }
 
 bool FailUnsupported(WrapperInfo& wrapper, uint8_t code) {
-  char message[128];
-  std::snprintf(message, sizeof message, MessageText(Msg::kUnsupportedType), ZulTypeName(code));
-  return Fail(wrapper, message);
+  return Fail(wrapper, Msg::kUnsupportedType, ZulTypeName(code));
 }
 
 // Into the bare storage behind a VT_BYREF reference: only a value of the referenced type goes there.
 bool StoreThroughReference(WrapperInfo& wrapper, const BridgeValue& value, VARTYPE targetType,
                            void* storage) {
-  if (storage == nullptr) return false;
+  if (storage == nullptr) return Fail(wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(targetType));
   if (value.type == ZUL_TYP_OBJREF) return Fail(wrapper, Msg::kObjectRefInOnly);
   const VARTYPE base = targetType & ~VT_BYREF;
   if (base == VT_BSTR && value.type == ZUL_TYP_STRING) {
@@ -43,9 +39,7 @@ bool StoreThroughReference(WrapperInfo& wrapper, const BridgeValue& value, VARTY
   VARTYPE ignored = 0;
   uint32_t size = 0;
   if (!OutputVarType(value.type, ignored, size)) return FailUnsupported(wrapper, value.type);
-  const std::string message = "Cannot write a " + std::string(ZulTypeName(value.type)) +
-                              " value into a by-reference argument of type " + VarTypeName(targetType) + ".";
-  return Fail(wrapper, message.c_str());
+  return Fail(wrapper, Msg::kCannotWriteValue, ZulTypeName(value.type), VarTypeName(targetType));
 }
 
 }  // namespace
@@ -54,8 +48,13 @@ bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* val
                      uint32_t* argFlag) {
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
+  if (value == nullptr) return Fail(*wrapper, Msg::kNoBridgeValue, ArgumentName());
+  if (out == nullptr) return Fail(*wrapper, Msg::kNullResultPointer);
   for (int depth = 0;; ++depth) {
-    if (value == nullptr || out == nullptr || depth > kMaxReferenceDepth) return false;
+    if (out == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), "VT_BYREF|VT_VARIANT");
+    if (depth > kMaxReferenceDepth) {
+      return Fail(*wrapper, Msg::kReferenceChainTooLong, ArgumentName(), kMaxReferenceDepth);
+    }
     if ((value->flags & ValueFlag::Array) != 0 && (value->flags & kNotAnArrayOnTheWayOut) == 0) {
       if (out->vt == (VT_BYREF | VT_VARIANT)) out = out->pvarVal;
       return MarshalArrayOut(context, cookie, value, out, argFlag);
@@ -85,10 +84,15 @@ bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* val
 
 bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, BridgeValue* const* pointers,
                    VARIANT* args, uint32_t* argFlags) {
-  if (count == 0) return true;
-  if (count < 0 || pointers == nullptr || args == nullptr || argFlags == nullptr) return false;
+  if (count == 0 || argFlags == nullptr) return true;  // without flags nothing is written back
+  if (count < 0 || pointers == nullptr || args == nullptr) {
+    const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
+    if (wrapper == nullptr) return false;
+    return Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
+  }
   for (int32_t i = 0; i < count; ++i) {
     if ((argFlags[i] & ArgFlag::WriteBack) == 0) continue;
+    const ArgumentScope scope(i + 1);
     if (!MarshalValueOut(context, cookie, pointers[i], &args[i], &argFlags[i])) return false;
   }
   return true;

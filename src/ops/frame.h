@@ -69,6 +69,12 @@ inline void Require(bool converted) {
   if (!converted) throw ConversionFailure{};
 }
 
+// E_POINTER for a null pointer where the result should go, with its text on the context.
+inline HRESULT ReportNullPointer(PalContext& context) {
+  SetContextError(context.lastError, MessageText(Msg::kNullResultPointer));
+  return E_POINTER;
+}
+
 // Runs work(Frame&) in the frame. A failure raised by the work becomes the result through the three
 // handlers; a message that cannot be stored before the work or after it leaves as BstrFailure, with
 // the tail run.

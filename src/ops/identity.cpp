@@ -23,7 +23,7 @@ const char* CreateGuidText() noexcept {
 }
 
 HRESULT GetObjClassName(PalContext& context, int32_t cookie, BSTR* className) {
-  if (className == nullptr) return E_POINTER;
+  if (className == nullptr) return ReportNullPointer(context);
   SysFreeString(*className);
   *className = nullptr;
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
@@ -32,7 +32,7 @@ HRESULT GetObjClassName(PalContext& context, int32_t cookie, BSTR* className) {
 }
 
 HRESULT GetProcNameFromCookie(PalContext& context, int32_t cookie, BSTR* procName) {
-  if (procName == nullptr) return E_POINTER;
+  if (procName == nullptr) return ReportNullPointer(context);
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   return CopyBstrOut(wrapper->procName.Get(), procName);
@@ -40,7 +40,7 @@ HRESULT GetProcNameFromCookie(PalContext& context, int32_t cookie, BSTR* procNam
 
 HRESULT GetObjVariableName(PalContext& context, int32_t cookie, BSTR* variableName) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (variableName == nullptr) return E_POINTER;
+  if (variableName == nullptr) return ReportNullPointer(context);
   SysFreeString(*variableName);
   *variableName = nullptr;
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
@@ -48,7 +48,10 @@ HRESULT GetObjVariableName(PalContext& context, int32_t cookie, BSTR* variableNa
   Transaction transaction(cookie);
   if (transaction.Begin() < 0) return CaptureBridgeError(wrapper->error, context.lastError);
   const char* name = g_bridge.entries.GetObjVariableName(cookie);
-  if (name == nullptr) return E_FAIL;
+  if (name == nullptr) {
+    CaptureBridgeError(wrapper->error, context.lastError);  // the bridge's text, whatever its code
+    return E_FAIL;
+  }
   UniqueBstr converted;
   AssignNarrow(converted, name);  // an empty name gives an empty, non-null BSTR
   *variableName = converted.Release();

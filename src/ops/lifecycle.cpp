@@ -25,7 +25,7 @@ HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool
 HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t registrationValue,
                         const OLECHAR* procName, int32_t* newCookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (newCookie == nullptr) return E_POINTER;
+  if (newCookie == nullptr) return ReportNullPointer(context);
   *newCookie = 0;
   // The transaction on cookie 0 is ended on every path from here, even when it did not begin.
   Transaction transaction(0);
@@ -90,7 +90,9 @@ HRESULT CreateProxyWrapper(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   UniqueBstr empty;
   AssignNarrow(empty, "");
-  return context.AddWrapper(cookie, empty.Get(), empty.Get()) ? S_OK : E_FAIL;
+  if (context.AddWrapper(cookie, empty.Get(), empty.Get())) return S_OK;
+  SetContextError(context.lastError, MessageText(Msg::kNoWrapperInfo));
+  return E_FAIL;
 }
 
 HRESULT DestroyProxyWrapper(PalContext& context, int32_t cookie) {

@@ -119,7 +119,7 @@ Sub Arrays()
   ' Array(1, 100000) holds an Integer and a Long; the first element sets the type.
   On Error Resume Next
   r = e.TypeName(Array(1, 100000))
-  CheckError "Long that does not fit the Integer array", kFail, "Element 1 of the array of variants is " & _
+  CheckError "Long that does not fit the Integer array", kFail, "Element (1) of the array of variants in argument 1 is " & _
     "VT_I4, which does not convert exactly to the array's element type VT_I2."
   On Error GoTo 0
   Check "Integer that fits the Long array", e.TypeName(Array(100000, 1)), "LONG[2]"
