@@ -5,7 +5,8 @@
 // Values are written as text both ways: "I4:3", "BSTR:" (empty) and any scalar of kTypes;
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
-// "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder.
+// "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder. Texts are
+// UTF-8, where a lone surrogate is written as its three-byte form, so that a row holds any UTF-16 text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #ifdef _WIN32
 #include <comdef.h>
 #else
+#include "zul/host/kernel.h"
 #include "zul/host/libloader.h"
 #endif
 
@@ -54,22 +56,54 @@ const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
   return found != std::end(kTypes) ? found : nullptr;
 }
 
-std::string Narrow(BSTR text) {
+std::string Narrow(const OLECHAR* text, std::size_t n) {
   std::string narrow;
-  for (UINT i = 0; text != nullptr && i < SysStringLen(text); ++i)
-    narrow += text[i] < 128 ? static_cast<char>(text[i]) : '?';
+  for (std::size_t i = 0; i < n; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    narrow += static_cast<char>((0xF0E0C000u >> (8 * extra) & 0xFF) | c >> (6 * extra));
+    for (int k = extra - 1; k >= 0; --k) narrow += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
+  }
   return narrow;
 }
 
+std::string Narrow(BSTR text) {
+  return Narrow(text, SysStringLen(text));
+}
+
 std::basic_string<OLECHAR> Wide(const std::string& text) {
-  return {text.begin(), text.end()};
+  std::basic_string<OLECHAR> wide;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i++]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k) c = c << 6 | (static_cast<unsigned char>(text[i++]) & 0x3F);
+    if (c >= 0x10000) wide += static_cast<OLECHAR>(0xD800 + ((c - 0x10000) >> 10)), c = 0xDC00 + (c & 0x3FF);
+    wide += static_cast<OLECHAR>(c);
+  }
+  return wide;
+}
+
+// What the thread's code page makes of a text: the text itself wherever the code page can represent it.
+std::string ThroughCodePage(const std::string& text) {
+  const std::basic_string<OLECHAR> wide = Wide(text);
+  const int units = static_cast<int>(wide.size());
+  std::string bytes(units * 3 + 1, '\0');
+  const int count = WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), units, bytes.data(), units * 3, 0, 0);
+  std::basic_string<OLECHAR> back(count, 0);
+  back.resize(count == 0 ? 0
+                         : MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), count, back.data(), count));
+  return Narrow(back.data(), back.size());
 }
 
 std::string HresultName(HRESULT hr) {
-  const HRESULT codes[] = {S_OK, S_FALSE, E_FAIL, E_ABORT, E_UNEXPECTED, E_ACCESSDENIED};
-  const char* const names[] = {"S_OK", "S_FALSE", "E_FAIL", "E_ABORT", "E_UNEXPECTED", "E_ACCESSDENIED"};
+  const HRESULT codes[] = {S_OK, S_FALSE, E_FAIL, E_ABORT, E_UNEXPECTED, E_ACCESSDENIED, E_INVALIDARG};
+  const char* const names[] = {"S_OK",         "S_FALSE",        "E_FAIL",      "E_ABORT",
+                               "E_UNEXPECTED", "E_ACCESSDENIED", "E_INVALIDARG"};
   const auto at = std::find(std::begin(codes), std::end(codes), hr) - std::begin(codes);
-  return at < 6 ? names[at] : "hr " + std::to_string(hr);
+  return at < 7 ? names[at] : "hr " + std::to_string(hr);
 }
 
 // A scalar read from text, written where a VARIANT keeps its value or an array its element (the low bytes
@@ -494,19 +528,21 @@ TEST_F(Classes, Echo) {
                 {"R8:0.1", "DOUBLE", "R8:0.1"},
                 {"BSTR:text", "STRING", "BSTR:text"},
                 {"BSTR:", "STRING", "BSTR:<null>"},
+                {"BSTR:café 中文 x€ 😀", "STRING", "BSTR:café 中文 x€ 😀"},
                 {"I4(2,3):1,2,3,4,5,6", "LONG[3,2]", "I4(2,3):1,2,3,4,5,6"},
                 {"UI1(1,1,1,1,1,1,1,2):0,255", "BYTE[2,1,1,1,1,1,1,1]", "UI1(1,1,1,1,1,1,1,2):0,255"},
                 {"I4(0,3):", "LONG[3,0]", "I4(0,3):"},
                 {"BSTR(3):a,,c", "STRING[3]", "BSTR(3):a,,c"},
+                {"BSTR(3):café,中文,x€", "STRING[3]", "BSTR(3):café,中文,x€"},
                 {"VARIANT(2):R8:1,R8:2", "DOUBLE[2]", "R8(2):1,2"},
                 {"@E", "OBJREF", objref},
                 {"VARIANT(2):@E,@E", "OBJREF[2]", objref}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(Do("E", "TypeName", {c.value}), std::string("BSTR:") + c.zulType);
-    EXPECT_EQ(Do("E", "Echo", {c.value}), c.back);
+    EXPECT_EQ(Do("E", "Echo", {c.value}), ThroughCodePage(c.back));
     EXPECT_EQ(Do("E", "let Value", {c.value}), "S_OK");
-    EXPECT_EQ(Do("E", "var VALUE"), c.back);
+    EXPECT_EQ(Do("E", "var VALUE"), ThroughCodePage(c.back));
   }
   // By reference: the bridge changes the records in place and the library writes them back.
   Run({{"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
@@ -611,6 +647,31 @@ TEST_F(Processes, VariablesAndCommands) {
        {"E let 1x | I4:1", "E_FAIL Invalid variable name '1x'."},
        {"E let print | I4:1", "E_FAIL Invalid variable name 'print'."},
        {"E var nothing", "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
+}
+
+// A name the code page cannot hold never reaches the bridge as another name: a lone surrogate on every code
+// page, CJK where the code page has none. Names it holds reach the bridge whole.
+TEST_F(Processes, NamesTheCodePageCannotHoldAreRefused) {
+  ASSERT_EQ(New("E", "Echo"), "S_OK");
+  for (const std::string name : {"x\xED\xA0\x80", "中文"}) {
+    SCOPED_TRACE(name);
+    const bool held = ThroughCodePage(name) == name;
+    const std::string refused = "The name '" + name + "' cannot be represented in the current code page.";
+    for (const std::string what : {"get ", "set ", "var ", "let ", ""}) {
+      const std::string outcome = Do("E", what + name, {"I4:1"});
+      EXPECT_EQ(outcome == "E_INVALIDARG " + refused, !held) << outcome;
+      EXPECT_NE(outcome.find("'" + name + "'"), std::string::npos) << outcome;
+    }
+    for (const bool asClass : {true, false}) {
+      int32_t cookie = 0;
+      const HRESULT hr = ZUL_MSCOMPAL_RegisterWrapper(Wide(asClass ? name : "Echo").c_str(), 0,
+                                                      asClass ? nullptr : Wide(name).c_str(), &cookie);
+      EXPECT_EQ(hr == E_INVALIDARG && LastError(0) == refused, !held);
+      if (SUCCEEDED(hr)) {
+        EXPECT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(cookie), S_OK);
+      }
+    }
+  }
 }
 
 TEST_F(Processes, CommandLanguage) {
