@@ -66,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const Balance before = TakeBalance();
   Input in(data, size);
   const uint32_t cut = in.Below(4);
-  const int capacity = static_cast<int>(in.Below(48));
   const std::size_t rest = in.Left() & ~std::size_t{1};
   std::u16string units(rest / 2, u'\0');
   for (char16_t& unit : units) unit = in.Take<char16_t>();
@@ -132,17 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ZUL_FUZZ_CHECK(SysStringByteLen(copy) == SysStringByteLen(source.Get()) &&
                    std::memcmp(copy, source.Get(), SysStringByteLen(copy)) == 0);
     SysFreeString(copy);
-
-    // Into a caller's buffer of capacity characters, exactly that long. Its first character is always
-    // set, so a buffer has one at least; a capacity of 0 only asks for the size.
-    const std::unique_ptr<OLECHAR[]> buffer(new OLECHAR[capacity > 0 ? capacity : 1]);
-    OLECHAR* widened = NarrowToWide(buffer.get(), capacity, utf8.c_str());
-    if (widened != nullptr && capacity > 0) {
-      const std::size_t n = std::u16string(reinterpret_cast<const char16_t*>(widened)).size();
-      ZUL_FUZZ_CHECK(n < static_cast<std::size_t>(capacity));
-      bool wellWide = false;
-      ZUL_FUZZ_CHECK(Utf8(std::u16string(widened, n), wellWide) == utf8);
-    }
   }
   CheckBalanced(before);
   return 0;

@@ -55,13 +55,6 @@ HRESULT CopyBstrOut(BSTR source, BSTR* destination) noexcept {
   return *destination != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-OLECHAR* NarrowToWide(OLECHAR* buffer, int capacity, const char* text) noexcept {
-  if (buffer == nullptr || text == nullptr) return nullptr;
-  buffer[0] = 0;
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer, capacity) == 0) return nullptr;
-  return buffer;
-}
-
 namespace detail {
 
 std::size_t MeasureWide(const OLECHAR* wide, std::size_t units, bool& ascii) noexcept {

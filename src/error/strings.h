@@ -23,10 +23,6 @@ void AssignBstr(UniqueBstr& field, BSTR source);
 // Hands the caller a copy of source: E_POINTER for a null destination; a null source stores null.
 HRESULT CopyBstrOut(BSTR source, BSTR* destination) noexcept;
 
-// Converts text into the caller's buffer of capacity characters. Returns buffer, or null for a null
-// buffer or text (buffer[0] is 0 then) and when the conversion fails.
-OLECHAR* NarrowToWide(OLECHAR* buffer, int capacity, const char* text) noexcept;
-
 // The one conversion of wide texts for the bridge, into the thread's ANSI code page. The first units
 // UTF-16 units of wide (all of it up to its NUL for kWhole), up to a NUL among them, are converted
 // whole into the block that allocate(bytes) gives for the converted bytes and a NUL; the block is
