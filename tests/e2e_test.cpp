@@ -6,7 +6,8 @@
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
 // "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder. Texts are
-// UTF-8, where a lone surrogate is written as its three-byte form, so that a row holds any UTF-16 text.
+// UTF-8, where U+FFFD stands for a lone surrogate (UTF-8 has none): a lone surrogate also reads back as
+// U+FFFD.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,46 +57,34 @@ const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
   return found != std::end(kTypes) ? found : nullptr;
 }
 
-std::string Narrow(const OLECHAR* text, std::size_t n) {
-  std::string narrow;
-  for (std::size_t i = 0; i < n; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    narrow += static_cast<char>((0xF0E0C000u >> (8 * extra) & 0xFF) | c >> (6 * extra));
-    for (int k = extra - 1; k >= 0; --k) narrow += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
-  }
-  return narrow;
+// A wide text in code page cp, and back.
+std::string Encode(UINT cp, const std::basic_string<OLECHAR>& wide) {
+  std::string bytes(wide.size() * 3, '\0');
+  const int units = static_cast<int>(wide.size()), room = static_cast<int>(bytes.size());
+  bytes.resize(
+      units == 0 ? 0 : WideCharToMultiByte(cp, 0, wide.data(), units, bytes.data(), room, nullptr, nullptr));
+  return bytes;
+}
+std::basic_string<OLECHAR> Decode(UINT cp, const std::string& bytes) {
+  std::basic_string<OLECHAR> wide(bytes.size(), 0);
+  const int count = static_cast<int>(bytes.size());
+  wide.resize(count == 0 ? 0 : MultiByteToWideChar(cp, 0, bytes.data(), count, wide.data(), count));
+  return wide;
 }
 
 std::string Narrow(BSTR text) {
-  return Narrow(text, SysStringLen(text));
+  return Encode(CP_UTF8, {text, SysStringLen(text)});
 }
 
 std::basic_string<OLECHAR> Wide(const std::string& text) {
-  std::basic_string<OLECHAR> wide;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i++]);
-    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k) c = c << 6 | (static_cast<unsigned char>(text[i++]) & 0x3F);
-    if (c >= 0x10000) wide += static_cast<OLECHAR>(0xD800 + ((c - 0x10000) >> 10)), c = 0xDC00 + (c & 0x3FF);
-    wide += static_cast<OLECHAR>(c);
-  }
+  std::basic_string<OLECHAR> wide = Decode(CP_UTF8, text);
+  std::replace(wide.begin(), wide.end(), OLECHAR{0xFFFD}, OLECHAR{0xD800});
   return wide;
 }
 
 // What the thread's code page makes of a text: the text itself wherever the code page can represent it.
 std::string ThroughCodePage(const std::string& text) {
-  const std::basic_string<OLECHAR> wide = Wide(text);
-  const int units = static_cast<int>(wide.size());
-  std::string bytes(units * 3 + 1, '\0');
-  const int count = WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), units, bytes.data(), units * 3, 0, 0);
-  std::basic_string<OLECHAR> back(count, 0);
-  back.resize(count == 0 ? 0
-                         : MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), count, back.data(), count));
-  return Narrow(back.data(), back.size());
+  return Encode(CP_UTF8, Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(text))));
 }
 
 std::string HresultName(HRESULT hr) {
@@ -525,7 +514,6 @@ TEST_F(Classes, Echo) {
                 {"UI8:18000000000000000000", "ULONG64", "UI8:18000000000000000000"},
                 {"R4:1.5", "FLOAT", "R4:1.5"},
                 {"R8:0.1", "DOUBLE", "R8:0.1"},
-                {"BSTR:text", "STRING", "BSTR:text"},
                 {"BSTR:", "STRING", "BSTR:<null>"},
                 {"BSTR:café 中文 x€ 😀", "STRING", "BSTR:café 中文 x€ 😀"},
                 {"I4(2,3):1,2,3,4,5,6", "LONG[3,2]", "I4(2,3):1,2,3,4,5,6"},
@@ -652,9 +640,9 @@ TEST_F(Processes, VariablesAndCommands) {
 // page, CJK where the code page has none. Names it holds reach the bridge whole.
 TEST_F(Processes, NamesTheCodePageCannotHoldAreRefused) {
   ASSERT_EQ(New("E", "Echo"), "S_OK");
-  for (const std::string name : {"x\xED\xA0\x80", "中文"}) {
+  for (const std::string name : {"x\uFFFD", "中文"}) {
     SCOPED_TRACE(name);
-    const bool held = ThroughCodePage(name) == name;
+    const bool held = Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(name))) == Wide(name);
     const std::string refused = "The name '" + name + "' cannot be represented in the current code page.";
     for (const std::string what : {"get ", "set ", "var ", "let ", ""}) {
       const std::string outcome = Do("E", what + name, {"I4:1"});
