@@ -6,8 +6,7 @@
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
 // "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder. Texts are
-// UTF-8, where U+FFFD stands for a lone surrogate (UTF-8 has none): a lone surrogate also reads back as
-// U+FFFD.
+// UTF-8; U+FFFD stands for a lone surrogate, which UTF-8 cannot hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
