@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <string_view>
 
 #include "error/failure.h"
+#include "error/messages.h"
 
 namespace zul {
 
@@ -111,15 +113,13 @@ NarrowText::NarrowText(const OLECHAR* wide) noexcept {
 }
 
 UniqueBstr UnrepresentableNameMessage(const OLECHAR* name) {
-  static constexpr char kBefore[] = "The name '";
-  static constexpr char kAfter[] = "' cannot be represented in the current code page.";
-  const std::size_t length = WideLength(name), before = sizeof kBefore - 1, after = sizeof kAfter - 1;
+  const std::string_view before = kUnrepresentableNameBefore, after = kUnrepresentableNameAfter;
+  const std::size_t length = WideLength(name);
   UniqueBstr message =
-      UniqueBstr::Adopt(SysAllocStringLen(nullptr, static_cast<UINT>(before + length + after)));
+      UniqueBstr::Adopt(SysAllocStringLen(nullptr, static_cast<UINT>(before.size() + length + after.size())));
   if (message.Get() == nullptr) throw BstrFailure{};
-  OLECHAR* out = std::copy(kBefore, kBefore + before, message.Get());
-  out = std::copy(name, name + length, out);
-  std::copy(kAfter, kAfter + after, out);
+  OLECHAR* out = std::copy(before.begin(), before.end(), message.Get());
+  std::copy(after.begin(), after.end(), std::copy(name, name + length, out));
   return message;
 }
 
