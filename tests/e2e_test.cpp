@@ -5,7 +5,8 @@
 // Values are written as text both ways: "I4:3", "BSTR:" (empty) and any scalar of kTypes;
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
-// "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder.
+// "&..." is passed by reference (WriteBack), "=..." without Reorder; others in-only with Reorder. Texts are
+// UTF-8; U+FFFD stands for a lone surrogate, which UTF-8 cannot hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #ifdef _WIN32
 #include <comdef.h>
 #else
+#include "zul/host/kernel.h"
 #include "zul/host/libloader.h"
 #endif
 
@@ -54,15 +56,34 @@ const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
   return found != std::end(kTypes) ? found : nullptr;
 }
 
+// A wide text in code page cp, and back.
+std::string Encode(UINT cp, const std::basic_string<OLECHAR>& wide) {
+  std::string bytes(wide.size() * 3, '\0');
+  const int units = static_cast<int>(wide.size()), room = static_cast<int>(bytes.size());
+  bytes.resize(
+      units == 0 ? 0 : WideCharToMultiByte(cp, 0, wide.data(), units, bytes.data(), room, nullptr, nullptr));
+  return bytes;
+}
+std::basic_string<OLECHAR> Decode(UINT cp, const std::string& bytes) {
+  std::basic_string<OLECHAR> wide(bytes.size(), 0);
+  const int count = static_cast<int>(bytes.size());
+  wide.resize(count == 0 ? 0 : MultiByteToWideChar(cp, 0, bytes.data(), count, wide.data(), count));
+  return wide;
+}
+
 std::string Narrow(BSTR text) {
-  std::string narrow;
-  for (UINT i = 0; text != nullptr && i < SysStringLen(text); ++i)
-    narrow += text[i] < 128 ? static_cast<char>(text[i]) : '?';
-  return narrow;
+  return Encode(CP_UTF8, {text, SysStringLen(text)});
 }
 
 std::basic_string<OLECHAR> Wide(const std::string& text) {
-  return {text.begin(), text.end()};
+  std::basic_string<OLECHAR> wide = Decode(CP_UTF8, text);
+  std::replace(wide.begin(), wide.end(), OLECHAR{0xFFFD}, OLECHAR{0xD800});
+  return wide;
+}
+
+// What the thread's code page makes of a text: the text itself wherever the code page can represent it.
+std::string ThroughCodePage(const std::string& text) {
+  return Encode(CP_UTF8, Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(text))));
 }
 
 std::string HresultName(HRESULT hr) {
@@ -494,21 +515,22 @@ TEST_F(Classes, Echo) {
                 {"UI8:18000000000000000000", "ULONG64", "UI8:18000000000000000000"},
                 {"R4:1.5", "FLOAT", "R4:1.5"},
                 {"R8:0.1", "DOUBLE", "R8:0.1"},
-                {"BSTR:text", "STRING", "BSTR:text"},
                 {"BSTR:", "STRING", "BSTR:<null>"},
+                {"BSTR:café 中文 x€ 😀", "STRING", "BSTR:café 中文 x€ 😀"},
                 {"I4(2,3):1,2,3,4,5,6", "LONG[3,2]", "I4(2,3):1,2,3,4,5,6"},
                 {"UI1(1,1,1,1,1,1,1,2):0,255", "BYTE[2,1,1,1,1,1,1,1]", "UI1(1,1,1,1,1,1,1,2):0,255"},
                 {"I4(0,3):", "LONG[3,0]", "I4(0,3):"},
                 {"BSTR(3):a,,c", "STRING[3]", "BSTR(3):a,,c"},
+                {"BSTR(3):café,中文,x€", "STRING[3]", "BSTR(3):café,中文,x€"},
                 {"VARIANT(2):R8:1,R8:2", "DOUBLE[2]", "R8(2):1,2"},
                 {"@E", "OBJREF", objref},
                 {"VARIANT(2):@E,@E", "OBJREF[2]", objref}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(Do("E", "TypeName", {c.value}), std::string("BSTR:") + c.zulType);
-    EXPECT_EQ(Do("E", "Echo", {c.value}), c.back);
+    EXPECT_EQ(Do("E", "Echo", {c.value}), ThroughCodePage(c.back));
     EXPECT_EQ(Do("E", "let Value", {c.value}), "S_OK");
-    EXPECT_EQ(Do("E", "var VALUE"), c.back);
+    EXPECT_EQ(Do("E", "var VALUE"), ThroughCodePage(c.back));
   }
   // By reference: the bridge changes the records in place and the library writes them back.
   Run({{"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
@@ -628,6 +650,28 @@ TEST_F(Processes, VariablesAndCommands) {
        {"E let 1x | I4:1", "E_FAIL Invalid variable name '1x'."},
        {"E let print | I4:1", "E_FAIL Invalid variable name 'print'."},
        {"E var nothing", "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
+}
+
+// A name the code page cannot hold never reaches the bridge as another name: a lone surrogate on every code
+// page, CJK where the code page has none. Names it holds reach the bridge whole.
+TEST_F(Processes, NamesTheCodePageCannotHoldAreRefused) {
+  ASSERT_EQ(New("E", "Echo"), "S_OK");
+  for (const std::string name : {"x\uFFFD", "中文"}) {
+    SCOPED_TRACE(name);
+    const bool held = Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(name))) == Wide(name);
+    const std::string refused = "The name '" + name + "' cannot be represented in the current code page.";
+    for (const std::string what : {"get ", "set ", "var ", "let ", ""}) {
+      const std::string outcome = Do("E", what + name, {"I4:1"});
+      EXPECT_EQ(outcome == HresultName(E_INVALIDARG) + " " + refused, !held) << outcome;
+      EXPECT_NE(outcome.find("'" + name + "'"), std::string::npos) << outcome;
+    }
+    int32_t cookie = 0;  // as a class, then as a process
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(Wide(name).c_str(), 0, nullptr, &cookie) == E_INVALIDARG, !held);
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(Wide("Echo").c_str(), 0, Wide(name).c_str(), &cookie),
+              held ? S_OK : E_INVALIDARG);
+    EXPECT_EQ(LastError(0) == refused, !held);
+    EXPECT_TRUE(!held || ZUL_MSCOMPAL_ReleaseWrapper(cookie) == S_OK);
+  }
 }
 
 TEST_F(Processes, CommandLanguage) {

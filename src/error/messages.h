@@ -93,6 +93,9 @@ constexpr const char* MessageText(Msg msg) {
 
 inline constexpr const char* kBusyMessage = "The object's associated ZUL process is currently busy.";
 inline constexpr const char* kNoActivityMessage = "There is no ZUL activity to abort.";
+// The text around a name that the code page cannot hold, quoted as the client wrote it.
+inline constexpr char kUnrepresentableNameBefore[] = "The name '";
+inline constexpr char kUnrepresentableNameAfter[] = "' cannot be represented in the current code page.";
 // The two texts held as wide literals.
 inline constexpr const OLECHAR* kOutOfMemoryMessage =
     OLESTR("Could not allocate memory for argument processing.");

@@ -102,8 +102,8 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
   }
 }
 
-// Only VARIANT_TRUE is true; references to references are followed; a text's block holds all its
-// characters and a NUL, and an empty or null one needs none.
+// Only VARIANT_TRUE is true; references to references are followed; a text's block holds its text up to
+// the first NUL and a NUL, and an empty or null one needs none.
 TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
   VARIANT five = Var(VT_I4, 5), toFive = Ref(&five);
   BSTR xyz = SysAllocString(OLESTR("xyz"));
@@ -130,7 +130,8 @@ TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
     const bool text = c.code == ZUL_TYP_STRING, block = text && c.value != 0;
     EXPECT_EQ(in[0].flags, block ? 0x10 : 0);
     const auto blocks = bridge->CallsTo(BridgeEntry::kAllocateMemory);
-    EXPECT_EQ(blocks.empty() ? 0 : blocks[0]->args[0], block ? c.value + 1 : 0);
+    EXPECT_EQ(blocks.empty() ? 0 : blocks[0]->args[0],
+              block ? static_cast<int64_t>(std::strlen(c.chars)) + 1 : 0);
     EXPECT_EQ(text ? in[0].value.str.length : static_cast<int64_t>(in[0].value.ulong64Val), c.value);
     EXPECT_STREQ(text ? in[0].value.str.chars : nullptr, c.chars);
     EXPECT_EQ(text ? in[0].value.str.kind : 0, block ? 1 : 0);

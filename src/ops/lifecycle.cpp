@@ -41,6 +41,9 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
 
   const NarrowText narrowClass(className);
   const NarrowText narrowProc(procName);
+  HRESULT hr = RefuseLostName(context.lastError, narrowClass, className);
+  if (SUCCEEDED(hr)) hr = RefuseLostName(context.lastError, narrowProc, procName);
+  if (FAILED(hr)) return hr;
   const int32_t cookie =
       g_bridge.entries.RegisterWrapper(narrowClass.Get(), registrationValue, narrowProc.Get());
   if (cookie < 1) return CaptureBridgeError(context.lastError, context.lastError);
