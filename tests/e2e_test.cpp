@@ -6,7 +6,8 @@
 // "R8(2,3):1,4,2,5,3,6" an array declared (2, 3), elements in storage order; "VARIANT(2):I4:1,R8:2";
 // "@A" the test's wrapper A as an object argument, "@7" an object whose "Cookie" is 7. An argument
 // "&..." is passed by reference (WriteBack), "~..." too but written back only when changed
-// (WriteBackChanged), "=..." without Reorder; others in-only with Reorder.
+// (WriteBackChanged; shown after the call with "~" where the library left it alone), "=..." without Reorder;
+// others in-only with Reorder. Texts are UTF-8; U+FFFD stands for a lone surrogate, which UTF-8 cannot hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 #ifdef _WIN32
 #include <comdef.h>
 #else
+#include "zul/host/kernel.h"
 #include "zul/host/libloader.h"
 #endif
 
@@ -57,15 +59,34 @@ const TypeInfo* Find(const std::function<bool(const TypeInfo&)>& match) {
   return found != std::end(kTypes) ? found : nullptr;
 }
 
+// A wide text in code page cp, and back.
+std::string Encode(UINT cp, const std::basic_string<OLECHAR>& wide) {
+  std::string bytes(wide.size() * 3, '\0');
+  const int units = static_cast<int>(wide.size()), room = static_cast<int>(bytes.size());
+  bytes.resize(
+      units == 0 ? 0 : WideCharToMultiByte(cp, 0, wide.data(), units, bytes.data(), room, nullptr, nullptr));
+  return bytes;
+}
+std::basic_string<OLECHAR> Decode(UINT cp, const std::string& bytes) {
+  std::basic_string<OLECHAR> wide(bytes.size(), 0);
+  const int count = static_cast<int>(bytes.size());
+  wide.resize(count == 0 ? 0 : MultiByteToWideChar(cp, 0, bytes.data(), count, wide.data(), count));
+  return wide;
+}
+
 std::string Narrow(BSTR text) {
-  std::string narrow;
-  for (UINT i = 0; text != nullptr && i < SysStringLen(text); ++i)
-    narrow += text[i] < 128 ? static_cast<char>(text[i]) : '?';
-  return narrow;
+  return Encode(CP_UTF8, {text, SysStringLen(text)});
 }
 
 std::basic_string<OLECHAR> Wide(const std::string& text) {
-  return {text.begin(), text.end()};
+  std::basic_string<OLECHAR> wide = Decode(CP_UTF8, text);
+  std::replace(wide.begin(), wide.end(), OLECHAR{0xFFFD}, OLECHAR{0xD800});
+  return wide;
+}
+
+// What the thread's code page makes of a text: the text itself wherever the code page can represent it.
+std::string ThroughCodePage(const std::string& text) {
+  return Encode(CP_UTF8, Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(text))));
 }
 
 std::string HresultName(HRESULT hr) {
@@ -292,7 +313,8 @@ class EndToEnd : public ::testing::Test {
                           : result.vt != VT_EMPTY ? Show(result)
                                                   : HresultName(hr);
     for (std::size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i)
-      if ((flags[i] & ArgFlag::WriteBack) != 0) outcome += " &" + Show(values[i]);
+      if ((flags[i] & (ArgFlag::WriteBack | ArgFlag::WriteBackChanged)) != 0)
+        outcome += ((flags[i] & ArgFlag::WriteBack) != 0 ? " &" : " ~") + Show(values[i]);
     if (verb == "release" && SUCCEEDED(hr)) cookies_.erase(name);
     VariantClear(&result);
     for (VARIANT& value : values) VariantClear(&value);
@@ -340,6 +362,8 @@ class EndToEnd : public ::testing::Test {
   // Fills out from a value's text; objects are made here and live until the test ends.
   void Make(const std::string& written, VARIANT& out) {
     VariantInit(&out);
+    if (written == "EMPTY" || written == "NULL")
+      return void(out.vt = written == "EMPTY" ? VT_EMPTY : VT_NULL);
     if (written[0] == '@') {
       const std::string key = written.substr(1);
       objects_.emplace_back(cookies_.count(key) != 0 ? Cookie(key) : std::stoi(key));
@@ -498,32 +522,33 @@ TEST_F(Classes, Echo) {
                 {"UI8:18000000000000000000", "ULONG64", "UI8:18000000000000000000"},
                 {"R4:1.5", "FLOAT", "R4:1.5"},
                 {"R8:0.1", "DOUBLE", "R8:0.1"},
-                {"BSTR:text", "STRING", "BSTR:text"},
                 {"BSTR:", "STRING", "BSTR:<null>"},
+                {"BSTR:café 中文 x€ 😀", "STRING", "BSTR:café 中文 x€ 😀"},
                 {"I4(2,3):1,2,3,4,5,6", "LONG[3,2]", "I4(2,3):1,2,3,4,5,6"},
                 {"UI1(1,1,1,1,1,1,1,2):0,255", "BYTE[2,1,1,1,1,1,1,1]", "UI1(1,1,1,1,1,1,1,2):0,255"},
                 {"I4(0,3):", "LONG[3,0]", "I4(0,3):"},
                 {"BSTR(3):a,,c", "STRING[3]", "BSTR(3):a,,c"},
+                {"BSTR(3):café,中文,x€", "STRING[3]", "BSTR(3):café,中文,x€"},
                 {"VARIANT(2):R8:1,R8:2", "DOUBLE[2]", "R8(2):1,2"},
                 {"@E", "OBJREF", objref},
                 {"VARIANT(2):@E,@E", "OBJREF[2]", objref}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(Do("E", "TypeName", {c.value}), std::string("BSTR:") + c.zulType);
-    EXPECT_EQ(Do("E", "Echo", {c.value}), c.back);
+    EXPECT_EQ(Do("E", "Echo", {c.value}), ThroughCodePage(c.back));
     EXPECT_EQ(Do("E", "let Value", {c.value}), "S_OK");
-    EXPECT_EQ(Do("E", "var VALUE"), c.back);
+    EXPECT_EQ(Do("E", "var VALUE"), ThroughCodePage(c.back));
   }
   // By reference: the bridge changes the records in place and the library writes them back; with
   // WriteBackChanged, only those it changed (compared by content: Swap of equal values changes nothing).
-  Run({{"E TypeName | ~BOOL:-1", "BSTR:BYTE &BOOL:-1"},
+  Run({{"E TypeName | ~BOOL:-1", "BSTR:BYTE ~BOOL:-1"},
        {"E TypeName | &BOOL:-1", "BSTR:BYTE &UI1:1"},
-       {"E Echo | ~CY:15000", "R8:1.5 &CY:15000"},
-       {"E Swap | ~DATE:2.5 | ~DATE:2.5", "I4:0 &DATE:2.5 &DATE:2.5"},
+       {"E Echo | ~CY:15000", "R8:1.5 ~CY:15000"},
+       {"E Swap | ~DATE:2.5 | ~DATE:2.5", "I4:0 ~DATE:2.5 ~DATE:2.5"},
        {"E Swap | ~I2:1 | ~BSTR:x", "I4:0 &BSTR:x &I2:1"},
-       {"E Fill | ~VARIANT(2):I1:-1,I1:-1 | ~I4:255", "I4:2 &VARIANT(2):I1:-1,I1:-1 &I4:255"},
-       {"E Fill | ~BSTR(2):a,b | ~BSTR:zz", "I4:2 &BSTR(2):zz,zz &BSTR:zz"},
-       {"E Resize | ~I4(3):7,8,9 | ~R8:2", "I4:3 &I4(2):7,8 &R8:2"},
+       {"E Fill | ~VARIANT(2):I1:-1,I1:-1 | ~I4:255", "I4:2 ~VARIANT(2):I1:-1,I1:-1 ~I4:255"},
+       {"E Fill | ~BSTR(2):a,b | ~BSTR:zz", "I4:2 &BSTR(2):zz,zz ~BSTR:zz"},
+       {"E Resize | ~I4(3):7,8,9 | ~R8:2", "I4:3 &I4(2):7,8 ~R8:2"},
        {"E Swap | &I4:1 | &BSTR:x", "I4:0 &BSTR:x &I4:1"},
        {"E Swap | &R8(2):1,2 | &BSTR(1):z", "I4:0 &BSTR(1):z &R8(2):1,2"},
        {"E Swap | I4:1 | &I4:2", "E_FAIL Echo.Swap: argument 1 must be passed by reference (flag 0x0002)."},
@@ -538,7 +563,22 @@ TEST_F(Classes, Echo) {
        {"E Resize | &I4(2,2):1,2,3,4 | I4:3",
         "E_FAIL Echo.Resize: argument 1 must be a one-dimensional numeric or string array, not LONG[2,2]."},
        {"E Resize | &I4(1):1 | I4:0",
-        "E_FAIL Echo.Resize: argument 2 must be a whole number from 1 to 16777216, not 0."}});
+        "E_FAIL Echo.Resize: argument 2 must be a whole number from 1 to 16777216, not 0."},
+       // Each failure has a text of its own, never the one before it; elements by the client's indexes.
+       {"E Echo | EMPTY", "E_FAIL Argument 1 is VT_EMPTY, which holds no value to pass."},
+       {"E Swap | &I4:1 | NULL", "E_FAIL Argument 2 is VT_NULL, which holds no value to pass."},
+       {"E Echo | VARIANT(0):",
+        "E_FAIL Argument 1 is an empty array of variants, whose elements have no type to pass."},
+       {"E Echo | VARIANT(2,3):EMPTY,EMPTY,EMPTY,EMPTY,EMPTY,EMPTY",
+        "E_FAIL Element (0, 0) of the array of variants in argument 1 is VT_EMPTY, which holds no value to "
+        "pass."},
+       {"E Echo | VARIANT(2,3):I4:1,I4:1,BSTR:x,I4:1,I4:1,I4:1",
+        "E_FAIL Element (0, 1) of the array of variants in argument 1 is VT_BSTR, which does not convert "
+        "exactly "
+        "to the array's element type VT_I4."},
+       {"E Echo | VARIANT(2,3):I4:1,I4:1,I4:1,I4:1,I4:1,NULL",
+        "E_FAIL Element (1, 2) of the array of variants in argument 1 is VT_NULL, which holds no value to "
+        "pass."}});
   // g = Array(3, 2, 1) and a reference to one of its elements: the element is written back first,
   // never through the array that g's write-back replaced.
   for (const uint32_t flag : {kByRef, kByRef | ArgFlag::WriteBackChanged}) {
@@ -599,7 +639,7 @@ TEST_F(Processes, WrapperAndObjectLifecycle) {
   EXPECT_EQ(LastError(0), "No class name given.");
   Register("E", "eChO");
   Register("D", "Text", "");
-  Run({{"E name", "E_FAIL"},
+  Run({{"E name", "E_FAIL Wrapper {#E} (Echo) has no object: call ZUL_QEL_CreateObject first."},
        {"E Echo | I4:1", "E_FAIL Wrapper {#E} (Echo) has no object: call ZUL_QEL_CreateObject first."},
        {"E new", "S_OK"},
        {"E name", "BSTR:echo1"},
@@ -642,6 +682,28 @@ TEST_F(Processes, VariablesAndCommands) {
        {"E let 1x | I4:1", "E_FAIL Invalid variable name '1x'."},
        {"E let print | I4:1", "E_FAIL Invalid variable name 'print'."},
        {"E var nothing", "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
+}
+
+// A name the code page cannot hold never reaches the bridge as another name: a lone surrogate on every code
+// page, CJK where the code page has none. Names it holds reach the bridge whole.
+TEST_F(Processes, NamesTheCodePageCannotHoldAreRefused) {
+  ASSERT_EQ(New("E", "Echo"), "S_OK");
+  for (const std::string name : {"x\uFFFD", "中文"}) {
+    SCOPED_TRACE(name);
+    const bool held = Decode(CP_THREAD_ACP, Encode(CP_THREAD_ACP, Wide(name))) == Wide(name);
+    const std::string refused = "The name '" + name + "' cannot be represented in the current code page.";
+    for (const std::string what : {"get ", "set ", "var ", "let ", ""}) {
+      const std::string outcome = Do("E", what + name, {"I4:1"});
+      EXPECT_EQ(outcome == HresultName(E_INVALIDARG) + " " + refused, !held) << outcome;
+      EXPECT_NE(outcome.find("'" + name + "'"), std::string::npos) << outcome;
+    }
+    int32_t cookie = 0;  // as a class, then as a process
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(Wide(name).c_str(), 0, nullptr, &cookie) == E_INVALIDARG, !held);
+    EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(Wide("Echo").c_str(), 0, Wide(name).c_str(), &cookie),
+              held ? S_OK : E_INVALIDARG);
+    EXPECT_EQ(LastError(0) == refused, !held);
+    EXPECT_TRUE(!held || ZUL_MSCOMPAL_ReleaseWrapper(cookie) == S_OK);
+  }
 }
 
 TEST_F(Processes, CommandLanguage) {

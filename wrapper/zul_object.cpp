@@ -1,5 +1,8 @@
 #include "zul_object.h"
 
+#include <new>
+
+#include "platform/resources.h"
 #include "zul/pal_mscom.h"
 
 namespace zul::automation {
@@ -20,6 +23,7 @@ enum : DISPID {
   kOutput,
   kClassName,
   kVariableName,
+  kNotifications,
   kFirstMember = 1000,
 };
 
@@ -38,12 +42,16 @@ constexpr ReservedName kReserved[] = {
     {L"Output", kOutput},
     {L"ClassName", kClassName},
     {L"VariableName", kVariableName},
+    {L"Notifications", kNotifications},
 };
 
 constexpr wchar_t kSource[] = L"Zul.Object";
 // A busy object cannot be destroyed: abort its work and retry for up to two seconds.
 constexpr int kDestroyAttempts = 200;
 constexpr DWORD kDestroyPauseMs = 10;
+// Nested JScript arrays deeper than this are refused (the library takes no more dimensions), which
+// also ends a walk through an array that holds itself.
+constexpr std::size_t kMaxNesting = 8;
 
 bool SameName(const wchar_t* a, const wchar_t* b) {
   return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
@@ -71,13 +79,11 @@ const VARIANT& Arg(const DISPPARAMS& params, UINT i) {
   return params.rgvarg[params.cArgs - 1 - i];
 }
 
-HRESULT ArgText(const DISPPARAMS& params, UINT i, BSTR& text) {
-  VARIANT converted;
-  VariantInit(&converted);
+HRESULT ArgText(const DISPPARAMS& params, UINT i, UniqueBstr& text) {
+  UniqueVariant converted;
   VARIANT* source = const_cast<VARIANT*>(&Referenced(Arg(params, i)));  // only read
-  const HRESULT hr = VariantChangeType(&converted, source, 0, VT_BSTR);
-  if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
-  text = converted.bstrVal;
+  if (FAILED(VariantChangeType(converted.Get(), source, 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+  text = UniqueBstr::Adopt(converted.Release().bstrVal);
   return S_OK;
 }
 
@@ -86,49 +92,194 @@ void SetText(VARIANT& value, const std::wstring& text) {
   value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-// Scripts can index only arrays of VARIANTs: a typed array result becomes one, element by element.
-HRESULT ToVariantArray(VARIANT& value) {
-  if ((value.vt & VT_ARRAY) == 0 || value.vt == (VT_ARRAY | VT_VARIANT) || value.parray == nullptr) {
+// Whole-number types that script engines cannot read.
+bool ScriptLacks(VARTYPE vt) {
+  return vt == VT_I1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_I8 || vt == VT_UI8 || vt == VT_INT ||
+         vt == VT_UINT;
+}
+
+// A value as scripts can use it, converted in place: such a whole number becomes a Long where it fits,
+// else a Double (exact up to 2^53); a typed array becomes an array of VARIANTs with the same bounds, and
+// every element of an array of VARIANTs is converted in turn.
+HRESULT ForScript(VARIANT& value) {
+  if (ScriptLacks(value.vt)) {
+    if (SUCCEEDED(VariantChangeType(&value, &value, 0, VT_I4))) return S_OK;
+    return VariantChangeType(&value, &value, 0, VT_R8);
+  }
+  if ((value.vt & VT_ARRAY) == 0 || (value.vt & VT_BYREF) != 0 || value.parray == nullptr) return S_OK;
+  SAFEARRAY* from = value.parray;
+  const UINT dims = SafeArrayGetDim(from);
+  ULONG count = 1;
+  for (UINT k = 0; k < dims; ++k) count *= from->rgsabound[k].cElements;
+  if (value.vt == (VT_ARRAY | VT_VARIANT)) {
+    const SafeArrayLock lock(from);
+    if (!lock.Locked()) return E_UNEXPECTED;
+    for (ULONG i = 0; i < count; ++i) {
+      const HRESULT hr = ForScript(static_cast<VARIANT*>(lock.Data())[i]);
+      if (FAILED(hr)) return hr;
+    }
     return S_OK;
   }
-  SAFEARRAY* typed = value.parray;
-  const VARTYPE elementType = value.vt & VT_TYPEMASK;
-  const UINT dims = SafeArrayGetDim(typed);
   std::vector<SAFEARRAYBOUND> bounds(dims);
-  ULONG count = 1;
-  for (UINT k = 0; k < dims; ++k) {
-    bounds[k] = typed->rgsabound[dims - 1 - k];  // SafeArrayCreate takes them in declaration order
-    count *= bounds[k].cElements;
-  }
-  SAFEARRAY* variants = SafeArrayCreate(VT_VARIANT, dims, bounds.data());
-  if (variants == nullptr) return E_OUTOFMEMORY;
-  void* from = nullptr;
-  void* to = nullptr;
-  HRESULT hr = SafeArrayAccessData(typed, &from);
-  if (SUCCEEDED(hr)) {
-    hr = SafeArrayAccessData(variants, &to);
-    if (SUCCEEDED(hr)) {
-      const ULONG size = SafeArrayGetElemsize(typed);
-      for (ULONG i = 0; i < count && SUCCEEDED(hr); ++i) {
-        VARIANT element;
-        VariantInit(&element);
-        element.vt = static_cast<VARTYPE>(elementType | VT_BYREF);
-        element.byref = static_cast<unsigned char*>(from) + i * size;
-        hr = VariantCopyInd(static_cast<VARIANT*>(to) + i, &element);
-      }
-      SafeArrayUnaccessData(variants);
+  for (UINT k = 0; k < dims; ++k)
+    bounds[k] = from->rgsabound[dims - 1 - k];  // SafeArrayCreate: declaration order
+  UniqueSafeArray variants = UniqueSafeArray::Adopt(SafeArrayCreate(VT_VARIANT, dims, bounds.data()));
+  if (variants.Get() == nullptr) return E_OUTOFMEMORY;
+  {
+    const SafeArrayLock typed(from);
+    const SafeArrayLock to(variants.Get());
+    if (!typed.Locked() || !to.Locked()) return E_UNEXPECTED;
+    const ULONG size = SafeArrayGetElemsize(from);
+    for (ULONG i = 0; i < count; ++i) {
+      VARIANT element;
+      VariantInit(&element);
+      element.vt = static_cast<VARTYPE>((value.vt & VT_TYPEMASK) | VT_BYREF);
+      element.byref = static_cast<unsigned char*>(typed.Data()) + i * size;
+      VARIANT& copy = static_cast<VARIANT*>(to.Data())[i];
+      HRESULT hr = VariantCopyInd(&copy, &element);
+      if (SUCCEEDED(hr)) hr = ForScript(copy);
+      if (FAILED(hr)) return hr;
     }
-    SafeArrayUnaccessData(typed);
   }
-  if (FAILED(hr)) {
-    SafeArrayDestroy(variants);
-    return hr;
-  }
-  SafeArrayDestroy(typed);
+  SafeArrayDestroy(from);
   value.vt = VT_ARRAY | VT_VARIANT;
-  value.parray = variants;
+  value.parray = variants.Release();
   return S_OK;
 }
+
+bool HasMember(IDispatch* object, const wchar_t* name, DISPID& id) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  return SUCCEEDED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+}
+
+// The length of a JScript array: an object with a whole-number `length` and no `Cookie` (a wrapper
+// object, which answers every name, stays an object reference). -1 for any other value.
+LONG ScriptArrayLength(const VARIANT& value) {
+  const VARIANT& v = Referenced(value);
+  if (v.vt != VT_DISPATCH || v.pdispVal == nullptr) return -1;
+  DISPID id = DISPID_UNKNOWN;
+  if (HasMember(v.pdispVal, L"Cookie", id) || !HasMember(v.pdispVal, L"length", id)) return -1;
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  UniqueVariant length;
+  if (FAILED(v.pdispVal->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, length.Get(),
+                                nullptr, nullptr)) ||
+      FAILED(VariantChangeType(length.Get(), length.Get(), 0, VT_I4))) {
+    return -1;
+  }
+  return length->lVal >= 0 ? length->lVal : -1;
+}
+
+// Element i of a JScript array; a hole reads as Empty, JScript's undefined.
+HRESULT ScriptElement(const VARIANT& array, LONG i, UniqueVariant& element) {
+  IDispatch* object = Referenced(array).pdispVal;
+  element.Reset();
+  DISPID id = DISPID_UNKNOWN;
+  if (!HasMember(object, std::to_wstring(i).c_str(), id)) return S_OK;
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, element.Get(),
+                        nullptr, nullptr);
+}
+
+// A JScript array and its nested arrays as one SAFEARRAY of VARIANTs: the outer index is the first.
+class ScriptArrayReader {
+ public:
+  explicit ScriptArrayReader(UINT position) : position_(position) {}
+
+  HRESULT Read(const VARIANT& array, UniqueVariant& out, std::wstring& error) {
+    HRESULT hr = Shape(array, error);
+    if (FAILED(hr)) return hr;
+    std::vector<SAFEARRAYBOUND> bounds;
+    for (LONG n : dims_) bounds.push_back({static_cast<ULONG>(n), 0});
+    UniqueSafeArray made =
+        UniqueSafeArray::Adopt(SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), bounds.data()));
+    if (made.Get() == nullptr) {
+      error = L"Argument " + std::to_wstring(position_) + L" is too large an array.";
+      return E_OUTOFMEMORY;
+    }
+    {
+      const SafeArrayLock lock(made.Get());
+      if (!lock.Locked()) return E_UNEXPECTED;
+      data_ = static_cast<VARIANT*>(lock.Data());
+      at_.assign(dims_.size(), 0);
+      if (FAILED(hr = Fill(array, 0, error))) return hr;
+    }
+    out.Reset();
+    out->vt = VT_ARRAY | VT_VARIANT;
+    out->parray = made.Release();
+    return S_OK;
+  }
+
+ private:
+  // The lengths along the first elements; Fill checks that every other element agrees.
+  HRESULT Shape(const VARIANT& array, std::wstring& error) {
+    UniqueVariant element;
+    const VARIANT* v = &array;
+    uint64_t count = 1;
+    for (LONG n = ScriptArrayLength(*v); n >= 0; n = ScriptArrayLength(*v)) {
+      if (dims_.size() == kMaxNesting) {
+        error = L"Argument " + std::to_wstring(position_) + L" nests arrays more than " +
+                std::to_wstring(kMaxNesting) + L" deep.";
+        return E_INVALIDARG;
+      }
+      dims_.push_back(n);
+      count *= static_cast<uint64_t>(n);
+      if (count == 0) return S_OK;
+      if (count > 0x7FFFFFFF / sizeof(VARIANT)) {
+        error = L"Argument " + std::to_wstring(position_) + L" is too large an array.";
+        return E_OUTOFMEMORY;
+      }
+      UniqueVariant first;
+      const HRESULT hr = ScriptElement(*v, 0, first);
+      if (FAILED(hr)) return hr;
+      element = std::move(first);
+      v = element.Get();
+    }
+    return S_OK;
+  }
+
+  HRESULT Fill(const VARIANT& array, std::size_t depth, std::wstring& error) {
+    const bool innermost = depth + 1 == dims_.size();
+    const LONG expected = innermost ? -1 : dims_[depth + 1];
+    for (LONG i = 0; i < dims_[depth]; ++i) {
+      at_[depth] = i;
+      UniqueVariant element;
+      HRESULT hr = ScriptElement(array, i, element);
+      if (FAILED(hr)) return hr;
+      const LONG length = ScriptArrayLength(*element.Get());
+      if (length != expected) {
+        error = L"Argument " + std::to_wstring(position_) + L" is a ragged array: " + Path(depth, false) +
+                Extent(length) + L", but " + Path(depth, true) + Extent(expected) + L".";
+        return E_INVALIDARG;
+      }
+      if (!innermost) {
+        if (FAILED(hr = Fill(*element.Get(), depth + 1, error))) return hr;
+        continue;
+      }
+      std::size_t offset = 0;  // the first index varies fastest, as in a client's a(i, j)
+      for (std::size_t k = dims_.size(); k-- > 0;) offset = offset * dims_[k] + at_[k];
+      data_[offset] = element.Release();
+    }
+    return S_OK;
+  }
+
+  // The element at the current indexes down to depth, as JScript writes it: [1][0]; or the first
+  // element at that depth.
+  std::wstring Path(std::size_t depth, bool first) const {
+    std::wstring path;
+    for (std::size_t k = 0; k <= depth; ++k) path += L"[" + std::to_wstring(first ? 0 : at_[k]) + L"]";
+    return path;
+  }
+
+  static std::wstring Extent(LONG length) {
+    if (length < 0) return L" is not an array";
+    return L" has " + std::to_wstring(length) + (length == 1 ? L" element" : L" elements");
+  }
+
+  UINT position_;
+  std::vector<LONG> dims_;  // outer first
+  std::vector<LONG> at_;
+  VARIANT* data_ = nullptr;
+};
 
 HRESULT Raise(EXCEPINFO* exception, HRESULT hr, const std::wstring& description) {
   if (exception == nullptr) return hr;
@@ -140,9 +291,19 @@ HRESULT Raise(EXCEPINFO* exception, HRESULT hr, const std::wstring& description)
 }
 
 std::wstring TakeBstr(BSTR text) {
-  std::wstring s = text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
-  SysFreeString(text);
-  return s;
+  const UniqueBstr owned = UniqueBstr::Adopt(text);
+  return text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
+}
+
+// What an exception that reached a COM method means to the caller.
+HRESULT CaughtHResult() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 }  // namespace
@@ -159,6 +320,7 @@ ZulObject::~ZulObject() {
 void ZulObject::Reset() {
   if (cookie_ == 0) return;
   ZUL_MSCOMPAL_UnregisterOutputCallback(cookie_);
+  ZUL_MSCOMPAL_UnregisterNotifyCallback(cookie_);
   HRESULT hr = ZUL_MSCOMPAL_DestroyObject(cookie_);
   for (int i = 1; hr == E_ACCESSDENIED && i < kDestroyAttempts; ++i) {
     ZUL_MSCOMPAL_Abort(cookie_);
@@ -202,6 +364,14 @@ HRESULT ZulObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 }
 
 HRESULT ZulObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  try {
+    return IdsOfNames(iid, names, count, ids);
+  } catch (...) {
+    return CaughtHResult();
+  }
+}
+
+HRESULT ZulObject::IdsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   if (count == 0) return S_OK;
   if (names == nullptr || ids == nullptr) return E_POINTER;
@@ -242,61 +412,69 @@ HRESULT ZulObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* p
     return DISP_E_NONAMEDARGS;
   }
 
-  VARIANT value;
-  VariantInit(&value);
-  std::wstring ownError;
-  HRESULT hr;
-  if (id >= kFirstMember && static_cast<std::size_t>(id - kFirstMember) < members_.size()) {
-    hr = InvokeMember(members_[id - kFirstMember], flags, p, value);
-  } else {
-    hr = InvokeReserved(id, flags, p, value, ownError);
+  try {
+    UniqueVariant value;
+    std::wstring ownError;
+    HRESULT hr;
+    if (id >= kFirstMember && static_cast<std::size_t>(id - kFirstMember) < members_.size()) {
+      hr = InvokeMember(members_[id - kFirstMember], flags, p, *value.Get(), ownError);
+    } else {
+      hr = InvokeReserved(id, flags, p, *value.Get(), ownError);
+    }
+    if (SUCCEEDED(hr)) hr = ForScript(*value.Get());
+    if (FAILED(hr)) {
+      // The library's failures carry its message; a wrapper's own failure carries its own.
+      if (!ownError.empty()) return Raise(exception, hr, ownError);
+      if ((hr & 0xFFFF0000) == 0x80020000) return hr;  // DISP_E_*: the script reports these itself
+      return Raise(exception, hr, LastError());
+    }
+    if (result != nullptr) *result = value.Release();
+    return S_OK;
+  } catch (...) {
+    return CaughtHResult();
   }
-  if (SUCCEEDED(hr)) hr = ToVariantArray(value);
-  if (FAILED(hr)) {
-    VariantClear(&value);
-    // The library's failures carry its message; a wrapper's own failure carries its own.
-    if (!ownError.empty()) return Raise(exception, hr, ownError);
-    if ((hr & 0xFFFF0000) == 0x80020000) return hr;  // DISP_E_*: the script reports these itself
-    return Raise(exception, hr, LastError());
-  }
-  if (result != nullptr) {
-    *result = value;
-  } else {
-    VariantClear(&value);
-  }
-  return S_OK;
 }
 
 // A script that writes o.Name or o.Name() asks for DISPATCH_METHOD|DISPATCH_PROPERTYGET alike: the
 // name is read as a property first (reads change nothing) and called as a method when ZUL refuses
 // the read with E_FAIL; what worked is remembered for the member.
-HRESULT ZulObject::InvokeMember(Member& member, WORD flags, const DISPPARAMS& params, VARIANT& value) {
+HRESULT ZulObject::InvokeMember(Member& member, WORD flags, const DISPPARAMS& params, VARIANT& value,
+                                std::wstring& ownError) {
   if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
-    Arguments args = InParameterOrder(params, 0, params.cArgs);
-    return ZUL_MSCOMPAL_SetProperty(cookie_, member.name.c_str(), static_cast<int32_t>(args.values.size()),
-                                    args.values.data(), args.flags.data());
+    Arguments args;
+    HRESULT hr = InParameterOrder(params, 0, params.cArgs, args, ownError);
+    if (FAILED(hr)) return hr;
+    hr = ZUL_MSCOMPAL_SetProperty(cookie_, member.name.c_str(), static_cast<int32_t>(args.values.size()),
+                                  args.values.data(), args.flags.data());
+    return hr;  // nothing is written back
   }
   const bool method = (flags & DISPATCH_METHOD) != 0;
   const bool get = (flags & DISPATCH_PROPERTYGET) != 0;
-  if (params.cArgs > 0 || !get) return method ? CallMethod(member, params, value) : DISP_E_BADPARAMCOUNT;
+  if (params.cArgs > 0 || !get) {
+    return method ? CallMethod(member, params, value, ownError) : DISP_E_BADPARAMCOUNT;
+  }
   if (!method || member.kind == Kind::kProperty) return GetProperty(member, value);
-  if (member.kind == Kind::kMethod) return CallMethod(member, params, value);
+  if (member.kind == Kind::kMethod) return CallMethod(member, params, value, ownError);
   HRESULT hr = GetProperty(member, value);
   if (SUCCEEDED(hr)) {
     member.kind = Kind::kProperty;
     return hr;
   }
   if (hr != E_FAIL) return hr;
-  hr = CallMethod(member, params, value);
+  hr = CallMethod(member, params, value, ownError);
   if (SUCCEEDED(hr)) member.kind = Kind::kMethod;
   return hr;
 }
 
-HRESULT ZulObject::CallMethod(const Member& member, const DISPPARAMS& params, VARIANT& value) {
-  Arguments args = InParameterOrder(params, 0, params.cArgs);
+HRESULT ZulObject::CallMethod(const Member& member, const DISPPARAMS& params, VARIANT& value,
+                              std::wstring& ownError) {
+  Arguments args;
+  HRESULT hr = InParameterOrder(params, 0, params.cArgs, args, ownError);
+  if (FAILED(hr)) return hr;
   VariantClear(&value);
-  return ZUL_MSCOMPAL_CallMethod(cookie_, member.name.c_str(), static_cast<int32_t>(args.values.size()),
-                                 args.values.data(), args.flags.data(), &value);
+  hr = ZUL_MSCOMPAL_CallMethod(cookie_, member.name.c_str(), static_cast<int32_t>(args.values.size()),
+                               args.values.data(), args.flags.data(), &value);
+  return WrittenBackForScript(args, hr);
 }
 
 HRESULT ZulObject::GetProperty(const Member& member, VARIANT& value) {
@@ -311,7 +489,7 @@ HRESULT ZulObject::InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& param
   const UINT n = params.cArgs;
   auto expect = [n](UINT count) { return n == count ? S_OK : DISP_E_BADPARAMCOUNT; };
   HRESULT hr = S_OK;
-  BSTR text = nullptr;
+  UniqueBstr text;
   switch (id) {
     case kInit:
       return Init(params, ownError);
@@ -327,7 +505,7 @@ HRESULT ZulObject::InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& param
         return E_UNEXPECTED;
       }
       if (FAILED(hr = ArgText(params, 0, text))) return hr;
-      procName_ = TakeBstr(text);
+      procName_ = TakeBstr(text.Release());
       return S_OK;
     case kCookie:
       if (FAILED(hr = expect(0))) return hr;
@@ -336,41 +514,39 @@ HRESULT ZulObject::InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& param
       return S_OK;
     case kExecute:
       if (FAILED(hr = expect(1)) || FAILED(hr = ArgText(params, 0, text))) return hr;
-      hr = ZUL_MSCOMPAL_ExecuteString(cookie_, text);
-      SysFreeString(text);
-      return hr;
+      return ZUL_MSCOMPAL_ExecuteString(cookie_, text.Get());
     case kGetVariable:
       if (FAILED(hr = expect(1)) || FAILED(hr = ArgText(params, 0, text))) return hr;
-      hr = ZUL_MSCOMPAL_GetZULVariable(cookie_, text, &value);
-      SysFreeString(text);
-      return hr;
-    case kSetVariable:
+      return ZUL_MSCOMPAL_GetZULVariable(cookie_, text.Get(), &value);
+    case kSetVariable: {
       if (FAILED(hr = expect(2)) || FAILED(hr = ArgText(params, 0, text))) return hr;
-      hr = ZUL_MSCOMPAL_SetZULVariable(cookie_, text, Arg(params, 1));
-      SysFreeString(text);
-      return hr;
+      Arguments args;
+      if (FAILED(hr = InParameterOrder(params, 1, 1, args, ownError, 2))) return hr;
+      return ZUL_MSCOMPAL_SetZULVariable(cookie_, text.Get(), args.values[0]);
+    }
     case kAbort:
       if (FAILED(hr = expect(0))) return hr;
       return ZUL_MSCOMPAL_Abort(cookie_);
-    case kOutput: {
+    case kOutput:
+    case kNotifications: {
       if (FAILED(hr = expect(0))) return hr;
       std::wstring taken;
       {
-        std::lock_guard<std::mutex> lock(outputLock_);
-        taken.swap(output_);
+        std::lock_guard<std::mutex> lock(deliveredLock_);
+        taken.swap(id == kOutput ? output_ : notifications_);
       }
       SetText(value, taken);
       return S_OK;
     }
     case kClassName:
       if (FAILED(hr = expect(0))) return hr;
-      hr = ZUL_MSCOMPAL_GetObjClassName(cookie_, &text);
-      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text));
+      hr = ZUL_MSCOMPAL_GetObjClassName(cookie_, text.Receive());
+      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text.Release()));
       return hr;
     case kVariableName:
       if (FAILED(hr = expect(0))) return hr;
-      hr = ZUL_MSCOMPAL_GetObjVariableName(cookie_, &text);
-      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text));
+      hr = ZUL_MSCOMPAL_GetObjVariableName(cookie_, text.Receive());
+      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text.Release()));
       return hr;
     default:
       return DISP_E_MEMBERNOTFOUND;
@@ -385,18 +561,21 @@ HRESULT ZulObject::Init(const DISPPARAMS& params, std::wstring& ownError) {
     ownError = L"Init has already been called on this Zul.Object.";
     return E_UNEXPECTED;
   }
-  BSTR className = nullptr;
+  UniqueBstr className;
   HRESULT hr = ArgText(params, 0, className);
   if (FAILED(hr)) return hr;
+  Arguments args;
+  if (FAILED(hr = InParameterOrder(params, 1, params.cArgs - 1, args, ownError))) return hr;
   int32_t cookie = 0;
-  hr = ZUL_MSCOMPAL_RegisterWrapper(className, 0, procName_.empty() ? nullptr : procName_.c_str(), &cookie);
-  SysFreeString(className);
+  hr = ZUL_MSCOMPAL_RegisterWrapper(className.Get(), 0, procName_.empty() ? nullptr : procName_.c_str(),
+                                    &cookie);
   if (FAILED(hr)) return hr;  // the message is the context's: cookie_ is still 0
 
-  Arguments args = InParameterOrder(params, 1, params.cArgs - 1);
   cookie_ = cookie;
   hr = ZUL_MSCOMPAL_CreateObject(cookie_, static_cast<int32_t>(args.values.size()), args.values.data(),
                                  args.flags.data(), 0, 0, 0);
+  // The object stands even where a written-back value keeps the library's form (out of memory).
+  WrittenBackForScript(args, hr);
   if (FAILED(hr)) {
     ownError = LastError();  // read before the wrapper and its message go
     ZUL_MSCOMPAL_ReleaseWrapper(cookie_);
@@ -404,14 +583,29 @@ HRESULT ZulObject::Init(const DISPPARAMS& params, std::wstring& ownError) {
     return hr;
   }
   ZUL_MSCOMPAL_RegisterOutputCallback(cookie_, &ZulObject::OnOutput, this);
+  ZUL_MSCOMPAL_RegisterNotifyCallback(cookie_, &ZulObject::OnNotify, this);
   return S_OK;
 }
 
+// The callbacks run on the bridge's threads and must let nothing escape; a delivery that finds no
+// memory is lost.
 void ZulObject::OnOutput(BSTR text, void* userData) {
   auto* self = static_cast<ZulObject*>(userData);
-  std::lock_guard<std::mutex> lock(self->outputLock_);
-  self->output_.append(text, SysStringLen(text));
-  self->output_.append(L"\r\n");  // each delivery is one line
+  try {
+    std::lock_guard<std::mutex> lock(self->deliveredLock_);
+    self->output_.append(text, SysStringLen(text)).append(L"\r\n");  // each delivery is one line
+  } catch (...) {
+  }
+}
+
+void ZulObject::OnNotify(BSTR first, BSTR second, void* userData) {
+  auto* self = static_cast<ZulObject*>(userData);
+  try {
+    std::lock_guard<std::mutex> lock(self->deliveredLock_);
+    self->notifications_.append(first, SysStringLen(first)).append(L"\t");
+    self->notifications_.append(second, SysStringLen(second)).append(L"\r\n");
+  } catch (...) {
+  }
 }
 
 std::wstring ZulObject::LastError() const {
@@ -425,15 +619,59 @@ std::wstring ZulObject::LastError() const {
   return text;
 }
 
-ZulObject::Arguments ZulObject::InParameterOrder(const DISPPARAMS& params, UINT first, UINT count) {
-  Arguments args;
+// A JScript array becomes an array of VARIANTs that args owns; every other value is the caller's.
+// Texts number the arguments from numberedFrom.
+HRESULT ZulObject::InParameterOrder(const DISPPARAMS& params, UINT first, UINT count, Arguments& args,
+                                    std::wstring& ownError, UINT numberedFrom) {
   args.values.reserve(count);
   args.flags.reserve(count);
   for (UINT i = first; i < first + count; ++i) {
-    args.values.push_back(Arg(params, i));
+    const VARIANT& arg = Arg(params, i);
+    if (ScriptArrayLength(arg) >= 0) {
+      UniqueVariant array;
+      const HRESULT hr = ScriptArrayReader(numberedFrom + i - first).Read(arg, array, ownError);
+      if (FAILED(hr)) return hr;
+      args.converted.push_back(std::move(array));
+      args.values.push_back(*args.converted.back().Get());
+    } else {
+      args.values.push_back(arg);
+    }
     args.flags.push_back(FlagFor(args.values.back()));
   }
-  return args;
+  for (std::size_t i = 0; i < count; ++i) {
+    VARIANT* variable = nullptr;
+    if ((args.flags[i] & ZUL_ARGFLAG_WRITE_BACK) != 0 && args.values[i].vt == (VT_BYREF | VT_VARIANT)) {
+      variable = const_cast<VARIANT*>(&Referenced(args.values[i]));
+      if (InsideAnArrayOf(args, *variable)) variable = nullptr;
+    }
+    args.variables.push_back(variable);
+  }
+  return S_OK;
+}
+
+bool ZulObject::InsideAnArrayOf(const Arguments& args, const VARIANT& variable) {
+  for (const VARIANT& arg : args.values) {
+    const VARIANT& held = Referenced(arg);
+    if (held.vt != (VT_ARRAY | VT_VARIANT) || held.parray == nullptr) continue;
+    ULONG count = 1;
+    for (UINT k = 0; k < held.parray->cDims; ++k) count *= held.parray->rgsabound[k].cElements;
+    const auto* data = static_cast<const VARIANT*>(held.parray->pvData);
+    if (&variable >= data && &variable < data + count) return true;
+  }
+  return false;
+}
+
+// What a successful call wrote into the caller's variables takes the forms scripts can use. The library
+// leaves WRITE_BACK only on the arguments it wrote back (they are flagged WRITE_BACK_CHANGED), so a
+// variable the call left alone keeps what it held.
+HRESULT ZulObject::WrittenBackForScript(const Arguments& args, HRESULT called) {
+  if (FAILED(called)) return called;
+  for (std::size_t i = 0; i < args.variables.size(); ++i) {
+    if (args.variables[i] == nullptr || (args.flags[i] & ZUL_ARGFLAG_WRITE_BACK) == 0) continue;
+    const HRESULT hr = ForScript(*args.variables[i]);
+    if (FAILED(hr)) return hr;
+  }
+  return called;
 }
 
 }  // namespace zul::automation

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/resources.h"
+
 namespace zul::automation {
 
 // Objects alive in this module, for DllCanUnloadNow.
@@ -40,33 +42,45 @@ class ZulObject final : public IDispatch {
     std::wstring name;
     Kind kind = Kind::kUnknown;
   };
-  // Arguments in parameter order with their flag words; the VARIANTs are the caller's, not copied.
+  // Arguments in parameter order with their flag words; the VARIANTs are the caller's, not copied, but
+  // for arrays converted from JScript, which `converted` owns.
   struct Arguments {
     std::vector<VARIANT> values;
     std::vector<uint32_t> flags;
+    std::vector<UniqueVariant> converted;
+    // The caller's variable behind each by-reference argument that may be written back, found before
+    // the call; null for others and for an element of another argument's array, which the call may free.
+    std::vector<VARIANT*> variables;
   };
 
   ~ZulObject();
 
   static void OnOutput(BSTR text, void* userData);
+  static void OnNotify(BSTR first, BSTR second, void* userData);
 
-  HRESULT InvokeMember(Member& member, WORD flags, const DISPPARAMS& params, VARIANT& value);
+  HRESULT IdsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids);
+  HRESULT InvokeMember(Member& member, WORD flags, const DISPPARAMS& params, VARIANT& value,
+                       std::wstring& ownError);
   HRESULT InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT& value,
                          std::wstring& ownError);
   HRESULT Init(const DISPPARAMS& params, std::wstring& ownError);
-  HRESULT CallMethod(const Member& member, const DISPPARAMS& params, VARIANT& value);
+  HRESULT CallMethod(const Member& member, const DISPPARAMS& params, VARIANT& value, std::wstring& ownError);
   HRESULT GetProperty(const Member& member, VARIANT& value);
   void Reset();
   std::wstring LastError() const;
 
-  static Arguments InParameterOrder(const DISPPARAMS& params, UINT first, UINT count);
+  static HRESULT InParameterOrder(const DISPPARAMS& params, UINT first, UINT count, Arguments& args,
+                                  std::wstring& ownError, UINT numberedFrom = 1);
+  static bool InsideAnArrayOf(const Arguments& args, const VARIANT& variable);
+  static HRESULT WrittenBackForScript(const Arguments& args, HRESULT called);
 
   std::atomic<ULONG> references_{1};
   int32_t cookie_ = 0;  // 0 until Init: the library then answers with its invalid-cookie error
   std::wstring procName_;
   std::vector<Member> members_;  // DISPID kFirstMember + index
-  std::mutex outputLock_;        // the bridge may deliver output on its own threads
+  std::mutex deliveredLock_;     // the bridge delivers on its own threads
   std::wstring output_;
+  std::wstring notifications_;
 };
 
 }  // namespace zul::automation

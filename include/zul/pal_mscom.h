@@ -34,7 +34,8 @@ extern "C" {
 #define ZUL_ARGFLAG_WRITE_BACK 0x0002u /* the argument's new value is written back after the call */
 #define ZUL_ARGFLAG_REORDER 0x4000u    /* a multi-dimensional array is reordered to the bridge's order */
 /* With WRITE_BACK: only a value that the bridge changed (type, value, text, shape or any element) is
- * written back; one it left as it was sent keeps the caller's VARIANT exactly as it was. */
+ * written back; one it left as it was sent keeps the caller's VARIANT exactly as it was, and its flag
+ * word loses WRITE_BACK, so after a successful call WRITE_BACK marks the arguments written back. */
 #define ZUL_ARGFLAG_WRITE_BACK_CHANGED 0x00010000u
 
 #ifndef ZUL_EVENT_RECORD_DEFINED

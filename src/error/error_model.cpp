@@ -35,18 +35,19 @@ HRESULT MapBridgeError(ErrorState& contextError, int32_t bridgeCode) {
   return E_FAIL;
 }
 
-HRESULT HandleRaisedFailure(ErrorState& wrapperError) noexcept {
+HRESULT HandleRaisedFailure(ErrorState& wrapperError, uint32_t revision) noexcept {
   const CaughtFailure failure = ClassifyCurrentException();
+  const bool ownText = wrapperError.Revision() != revision && wrapperError.HasMessage();
   switch (failure.kind) {
     case FailureKind::kHResult:
       if (failure.hr == E_OUTOFMEMORY) {
         wrapperError.TrySetMessage(kOutOfMemoryMessage);
         return E_OUTOFMEMORY;
       }
-      if (!wrapperError.HasMessage() && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
+      if (!ownText && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
       return failure.hr;
     case FailureKind::kConversion:
-      if (!wrapperError.HasMessage() && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
+      if (!ownText && !wrapperError.TrySetMessage(kUnexpectedMessage)) return E_OUTOFMEMORY;
       return E_FAIL;
     case FailureKind::kOther:
       break;

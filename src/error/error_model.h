@@ -16,18 +16,21 @@ void SetContextError(ErrorState& contextError, const char* text);
 HRESULT MapBridgeError(ErrorState& contextError, int32_t bridgeCode);
 
 // The three handlers of an argument-processing operation, in their fixed order, for the exception
-// being handled: they record on the wrapper's state and return the operation's result. When the
-// handler's own message cannot be stored the result is E_OUTOFMEMORY. Call only from a catch block.
-HRESULT HandleRaisedFailure(ErrorState& wrapperError) noexcept;
+// being handled: they record on the wrapper's state and return the operation's result. A failure that
+// stored no text of its own since revision (ErrorState::Revision at the start of the operation) gets
+// "Unexpected error.", never an earlier call's text. When the handler's own message cannot be stored
+// the result is E_OUTOFMEMORY. Call only from a catch block.
+HRESULT HandleRaisedFailure(ErrorState& wrapperError, uint32_t revision) noexcept;
 
 // Runs the guarded stretch of an argument-processing operation: work() returns the result, or raises
 // one of the failure kinds, which HandleRaisedFailure maps. Nothing escapes.
 template <class Work>
 HRESULT RunGuarded(ErrorState& wrapperError, Work&& work) noexcept {
+  const uint32_t revision = wrapperError.Revision();
   try {
     return work();
   } catch (...) {
-    return HandleRaisedFailure(wrapperError);
+    return HandleRaisedFailure(wrapperError, revision);
   }
 }
 

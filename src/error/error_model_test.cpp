@@ -84,7 +84,7 @@ struct HandlerCase {
   const char* name;
   Raise raise;
   HRESULT carried;
-  const char* messageBefore;  // null: none; "" an empty, non-null message
+  const char* recorded;  // by the work before it raises; null: nothing; "" an empty, non-null message
   HRESULT expected;
   const char* messageAfter;
 };
@@ -114,8 +114,9 @@ TEST(RunGuarded, EachFailureKindGivesItsResultAndMessage) {
     SCOPED_TRACE(c.name);
     ErrorState wrapper;
     wrapper.SetCode(-1234);
-    wrapper.SetMessage(c.messageBefore);
+    wrapper.SetMessage("an earlier call's text");  // never shown for this failure
     const HRESULT hr = RunGuarded(wrapper, [&]() -> HRESULT {
+      if (c.recorded != nullptr) wrapper.SetMessage(c.recorded);
       RaiseKind(c.raise, c.carried);
       return S_OK;
     });

@@ -27,6 +27,7 @@ void ErrorState::SetMessage(UniqueBstr message) noexcept {
   {
     std::lock_guard lock(mutex_);
     message_.Swap(message);
+    revision_.fetch_add(1, std::memory_order_relaxed);
   }
   // The old message is freed here, outside the lock.
 }

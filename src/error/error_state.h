@@ -38,6 +38,9 @@ class ErrorState {
 
   // Null and zero-length messages both count as none.
   bool HasMessage() const noexcept;
+  // Counts the messages stored so far (none counts too): a failure can tell its own text from an
+  // earlier call's.
+  uint32_t Revision() const noexcept { return revision_.load(std::memory_order_relaxed); }
   // A byte-for-byte copy (embedded NULs survive); null when there is no message. Throws BstrFailure.
   UniqueBstr CopyMessage() const;
   // A copy for a caller, or null when there is no message; E_OUTOFMEMORY when it cannot be allocated.
@@ -45,6 +48,7 @@ class ErrorState {
 
  private:
   std::atomic<int32_t> code_{-1};
+  std::atomic<uint32_t> revision_{0};
   mutable std::mutex mutex_;
   UniqueBstr message_;  // owned
 };

@@ -26,6 +26,25 @@ enum class Msg : int {
   kLowerBoundNotZero = 15,
   kUnsupportedType = 16,  // format: %s
   kDimensionTooLarge = 17,
+  // Texts of our own. A leading %s names what failed ("argument 2", "element (0, 1) of the array of
+  // variants in argument 2", "the result"); Fail() makes the first letter upper case.
+  kNegativeArgumentCount = 18,  // format: %d
+  kNullArgumentList = 19,       // format: %d
+  kNullResultPointer = 20,
+  kNoValue = 21,                // format: %s what, %s VARTYPE
+  kTypeNotPassed = 22,          // format: %s what, %s VARTYPE
+  kNullReference = 23,          // format: %s what, %s VARTYPE
+  kReferenceChainTooLong = 24,  // format: %s what, %d
+  kNoDimensions = 25,           // format: %s what, %s VARTYPE
+  kNoArrayData = 26,            // format: %s what, %s VARTYPE
+  kEmptyVariantArray = 27,      // format: %s what
+  kArrayTypeNotPassed = 28,     // format: %s what, %s VARTYPE
+  kElementSizeMismatch = 29,    // format: %s what, %s VARTYPE, %u, %u
+  kInexactElement = 30,         // format: %s what, %s VARTYPE, %s VARTYPE
+  kNoBridgeValue = 31,          // format: %s what
+  kMalformedBridgeArray = 32,   // format: %s type code, %s what
+  kCannotWriteValue = 33,       // format: %s type code, %s VARTYPE
+  kCannotWriteArray = 34,       // format: %s type code, %s VARTYPE
 };
 
 inline constexpr const char* kErrorMessages[] = {
@@ -48,8 +67,25 @@ inline constexpr const char* kErrorMessages[] = {
     "Safearray lLbound MUST be zero.",
     "Unsupported data type: %s",
     "ZUL array dimension exceeds the Safearray bounds 'cElement' size (ULONG).",
+    "Argument count %d is negative.",
+    "Argument list is null for an argument count of %d.",
+    "Result pointer is null.",
+    "%s is %s, which holds no value to pass.",
+    "%s is %s, which cannot be passed.",
+    "%s is %s with a null reference.",
+    "%s is a chain of more than %d references to variants.",
+    "%s is %s with no dimensions.",
+    "%s is %s without a data block.",
+    "%s is an empty array of variants, whose elements have no type to pass.",
+    "%s is an array of %s, which cannot be passed.",
+    "%s is %s with elements of %u bytes, where its type has %u.",
+    "%s is %s, which does not convert exactly to the array's element type %s.",
+    "The bridge returned no value for %s.",
+    "The bridge returned a %s array for %s whose descriptor does not match its type and dimensions.",
+    "Cannot write a %s value into a by-reference argument of type %s.",
+    "Cannot write a %s array into a by-reference argument of type %s.",
 };
-static_assert(std::size(kErrorMessages) == 18);
+static_assert(std::size(kErrorMessages) == 35);
 
 constexpr const char* MessageText(Msg msg) {
   return kErrorMessages[static_cast<int>(msg)];
@@ -57,6 +93,9 @@ constexpr const char* MessageText(Msg msg) {
 
 inline constexpr const char* kBusyMessage = "The object's associated ZUL process is currently busy.";
 inline constexpr const char* kNoActivityMessage = "There is no ZUL activity to abort.";
+// The text around a name that the code page cannot hold, quoted as the client wrote it.
+inline constexpr char kUnrepresentableNameBefore[] = "The name '";
+inline constexpr char kUnrepresentableNameAfter[] = "' cannot be represented in the current code page.";
 // The two texts held as wide literals.
 inline constexpr const OLECHAR* kOutOfMemoryMessage =
     OLESTR("Could not allocate memory for argument processing.");

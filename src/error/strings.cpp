@@ -1,14 +1,19 @@
 #include "error/strings.h"
 
+#include <algorithm>
+#include <iterator>
 #include <new>
+#include <string_view>
 
 #include "error/failure.h"
+#include "error/messages.h"
 
 namespace zul {
 
 namespace {
 
-constexpr std::size_t kMaxWideChars = 0x3FFFFFFF;  // characters with the terminator; 2 bytes each fits an int
+// Longer texts are not converted: their converted size, up to 3 bytes a unit, must fit an int.
+constexpr std::size_t kMaxConvertedUnits = 0x2AAAAAAA;
 
 }  // namespace
 
@@ -52,40 +57,70 @@ HRESULT CopyBstrOut(BSTR source, BSTR* destination) noexcept {
   return *destination != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-OLECHAR* NarrowToWide(OLECHAR* buffer, int capacity, const char* text) noexcept {
-  if (buffer == nullptr || text == nullptr) return nullptr;
-  buffer[0] = 0;
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, buffer, capacity) == 0) return nullptr;
-  return buffer;
+namespace detail {
+
+std::size_t MeasureWide(const OLECHAR* wide, std::size_t units, bool& ascii) noexcept {
+  std::size_t length = 0;
+  OLECHAR high = 0;
+  for (; length < units && wide[length] != 0; ++length) high |= wide[length];
+  ascii = high < 0x80;
+  return length;
 }
+
+std::size_t CodePageBytes(const OLECHAR* wide, std::size_t units) noexcept {
+  if (units == 0 || units > kMaxConvertedUnits) return 0;
+  const int bytes =
+      WideCharToMultiByte(CP_THREAD_ACP, 0, wide, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+  return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+}
+
+bool ToCodePage(const OLECHAR* wide, std::size_t units, char* out, std::size_t bytes) noexcept {
+  const int count = static_cast<int>(bytes);
+  return WideCharToMultiByte(CP_THREAD_ACP, 0, wide, static_cast<int>(units), out, count, nullptr, nullptr) ==
+         count;
+}
+
+// A round trip, not the converter's used-default flag: UTF-8 code pages refuse that flag, and a best-fit
+// character (another character that looks alike) is a loss that the flag does not report.
+bool ReadsBack(const char* text, std::size_t bytes, const OLECHAR* wide, std::size_t units) noexcept {
+  const int count = static_cast<int>(bytes);
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, count, nullptr, 0) != static_cast<int>(units)) return false;
+  OLECHAR small[256];
+  std::unique_ptr<OLECHAR[]> large;
+  OLECHAR* back = small;
+  if (units > std::size(small)) {
+    large.reset(new (std::nothrow) OLECHAR[units]);
+    if (!large) return false;
+    back = large.get();
+  }
+  return MultiByteToWideChar(CP_THREAD_ACP, 0, text, count, back, static_cast<int>(units)) ==
+             static_cast<int>(units) &&
+         std::equal(back, back + units, wide);
+}
+
+}  // namespace detail
 
 NarrowText::NarrowText(const OLECHAR* wide) noexcept {
   if (wide == nullptr) return;
-  // An ASCII text, as nearly all names are, reads the same in every ANSI code page: copied as it is.
-  std::size_t ascii = 0;
-  for (; ascii < kInlineBytes && wide[ascii] != 0 && wide[ascii] < 0x80; ++ascii) {
-    inline_[ascii] = static_cast<char>(wide[ascii]);
-  }
-  if (ascii < kInlineBytes && wide[ascii] == 0) {
-    inline_[ascii] = 0;
-    text_ = inline_;
-    return;
-  }
-  const std::size_t units = WideLength(wide) + 1;
-  if (units > kMaxWideChars) return;
-  const std::size_t bytes = 2 * units;
-  char* buffer = inline_;
-  if (bytes > kInlineBytes) {
-    heap_.reset(new (std::nothrow) char[bytes]);
-    if (!heap_) return;
-    buffer = heap_.get();
-  }
-  buffer[0] = 0;
-  if (WideCharToMultiByte(CP_THREAD_ACP, 0, wide, static_cast<int>(units), buffer, static_cast<int>(bytes),
-                          nullptr, nullptr) == 0) {
-    return;
-  }
-  text_ = buffer;
+  text_ = ConvertForBridge(
+      wide, kWhole,
+      [this](std::size_t bytes) noexcept -> char* {
+        if (bytes <= kInlineBytes) return inline_;
+        heap_.reset(new (std::nothrow) char[bytes]);
+        return heap_.get();
+      },
+      &exact_);
+}
+
+UniqueBstr UnrepresentableNameMessage(const OLECHAR* name) {
+  const std::string_view before = kUnrepresentableNameBefore, after = kUnrepresentableNameAfter;
+  const std::size_t length = WideLength(name);
+  UniqueBstr message =
+      UniqueBstr::Adopt(SysAllocStringLen(nullptr, static_cast<UINT>(before.size() + length + after.size())));
+  if (message.Get() == nullptr) throw BstrFailure{};
+  OLECHAR* out = std::copy(before.begin(), before.end(), message.Get());
+  std::copy(after.begin(), after.end(), std::copy(name, name + length, out));
+  return message;
 }
 
 }  // namespace zul

@@ -67,15 +67,5 @@ TEST(NarrowText, NullEmptyAndLongTexts) {
   }
 }
 
-TEST(NarrowToWide, NullsTooSmallAndAConversion) {
-  OLECHAR buffer[16] = {'z'};
-  EXPECT_EQ(NarrowToWide(nullptr, 16, "x"), nullptr);
-  EXPECT_EQ(NarrowToWide(buffer, 16, nullptr), nullptr);
-  EXPECT_EQ(NarrowToWide(buffer, 2, "abc"), nullptr);
-  EXPECT_EQ(NarrowToWide(buffer, 16, "abc"), buffer);
-  EXPECT_EQ(buffer[0], 'a');
-  EXPECT_EQ(buffer[3], 0);
-}
-
 }  // namespace
 }  // namespace zul

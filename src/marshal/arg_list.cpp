@@ -1,12 +1,17 @@
 #include "marshal/bridge_memory.h"
 #include "marshal/marshal.h"
+#include "marshal/record.h"
 
 namespace zul {
 
 bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* args, uint32_t* argFlags,
                    BridgeArgList& list) {
   if (count == 0) return true;
-  if (count < 0 || args == nullptr) return false;
+  if (count < 0 || args == nullptr) {
+    const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
+    if (wrapper == nullptr) return false;
+    return Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
+  }
   const auto n = static_cast<std::size_t>(count);
   list.values.reset(new BridgeValue[n]());
   list.pointers.reset(new BridgeValue*[n]());
@@ -16,6 +21,7 @@ bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* 
     // The bridge gets the word as it was before the conversion, which may make an argument in-only.
     uint32_t* flag = argFlags != nullptr ? &argFlags[i] : nullptr;
     list.flags[i] = flag != nullptr ? *flag & 0xFFFFu : 0;
+    const ArgumentScope scope(static_cast<int32_t>(i) + 1);
     if (!MarshalVariantIn(context, cookie, &args[i], &list.values[i], flag)) return false;
     constexpr uint32_t kOnlyIfChanged = ArgFlag::WriteBack | ArgFlag::WriteBackChanged;
     if (flag != nullptr && (*flag & kOnlyIfChanged) == kOnlyIfChanged)

@@ -1,6 +1,4 @@
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "marshal/bridge_memory.h"
 #include "marshal/marshal.h"
@@ -30,16 +28,17 @@ bool Multiply(uint64_t a, uint64_t b, uint64_t& product) {
 // Converts the elements of one array; each call handles one element.
 class ElementsIn {
  public:
-  ElementsIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE elementType, uint8_t code, uint32_t size,
-             bool variants)
+  ElementsIn(int32_t cookie, WrapperInfo& wrapper, const SAFEARRAY& psa, VARTYPE elementType, uint8_t code,
+             uint32_t size, bool variants)
       : cookie_(cookie),
         wrapper_(wrapper),
+        psa_(psa),
         type_(elementType),
         code_(code),
         size_(size),
         variants_(variants) {}
 
-  // Source element index of the SAFEARRAY at from, into the bridge element at to.
+  // Source element index (in the SAFEARRAY's block) of the element at from, into the bridge element at to.
   bool Convert(int64_t index, const unsigned char* from, unsigned char* to) {
     if (!variants_) return ConvertTyped(type_, from, to);
     const VARIANT& element = *reinterpret_cast<const VARIANT*>(from);
@@ -54,7 +53,8 @@ class ElementsIn {
         StoreBridgeNumber(number, code_, to)) {
       return true;
     }
-    return FailMixed(index, vt);
+    const Msg msg = vt == VT_EMPTY || vt == VT_NULL ? Msg::kNoValue : Msg::kInexactElement;
+    return Fail(wrapper_, msg, ElementName(psa_, index), VarTypeName(vt), VarTypeName(type_));
   }
 
  private:
@@ -64,7 +64,7 @@ class ElementsIn {
       const BSTR text = Load<BSTR>(from);
       const UINT length = SysStringLen(text);
       char* chars = BridgeTextFromWide(cookie_, text, length);  // every element has its block
-      if (chars == nullptr) return false;
+      if (chars == nullptr) return Fail(wrapper_, Msg::kAllocationFailed);
       Put(to, BridgeString{static_cast<int32_t>(length), 0, 0, chars});
       return true;
     }
@@ -78,15 +78,9 @@ class ElementsIn {
     return true;
   }
 
-  bool FailMixed(int64_t index, VARTYPE vt) {
-    const std::string message =
-        "Element " + std::to_string(index) + " of the array of variants is " + VarTypeName(vt) +
-        ", which does not convert exactly to the array's element type " + VarTypeName(type_) + ".";
-    return Fail(wrapper_, message.c_str());
-  }
-
   int32_t cookie_;
   WrapperInfo& wrapper_;
+  const SAFEARRAY& psa_;
   VARTYPE type_;
   uint8_t code_;
   uint32_t size_;
@@ -97,8 +91,9 @@ class ElementsIn {
 
 bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, BridgeValue* value,
                     uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
+  // Never so from MarshalVariantIn.
   if (arg == nullptr || value == nullptr || (arg->vt & VT_ARRAY) == 0) return false;
   *value = BridgeValue{};
   const bool reorder = argFlag == nullptr || (*argFlag & ArgFlag::Reorder) != 0;
@@ -107,13 +102,10 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
   SAFEARRAY* psa =
       (arg->vt & VT_BYREF) != 0 ? (arg->pparray != nullptr ? *arg->pparray : nullptr) : arg->parray;
 
-  if (psa == nullptr || psa->cDims == 0) return false;
-  if (psa->cDims > kMaxDimensions) {
-    char message[160];
-    std::snprintf(message, sizeof message, MessageText(Msg::kTooManyDimensions), kMaxDimensions);
-    return Fail(*wrapper, message);
-  }
-  if (psa->pvData == nullptr) return false;
+  if (psa == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(arg->vt));
+  if (psa->cDims == 0) return Fail(*wrapper, Msg::kNoDimensions, ArgumentName(), VarTypeName(arg->vt));
+  if (psa->cDims > kMaxDimensions) return Fail(*wrapper, Msg::kTooManyDimensions, kMaxDimensions);
+  if (psa->pvData == nullptr) return Fail(*wrapper, Msg::kNoArrayData, ArgumentName(), VarTypeName(arg->vt));
   const int m = psa->cDims;
   bool empty = false;
   for (int k = 0; k < m; ++k) empty = empty || psa->rgsabound[k].cElements == 0;
@@ -129,14 +121,23 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
     elementType = arg->vt & 0x9FFF;  // without VT_ARRAY and VT_BYREF
   }
   if (!variants && IsObject(elementType)) return Fail(*wrapper, Msg::kObjectRefArray);
+  const uint32_t sourceSize = variants ? sizeof(VARIANT) : ElementSizeOfVarType(elementType);
+  // Not laid out as its type says: never read past it.
+  if (psa->cbElements != sourceSize && (variants || sourceSize != 0)) {
+    return Fail(*wrapper, Msg::kElementSizeMismatch, ArgumentName(), VarTypeName(arg->vt),
+                static_cast<unsigned>(psa->cbElements), static_cast<unsigned>(sourceSize));
+  }
   uint8_t code = 0;
   uint32_t destinationSize = 0;
-  if (!ArrayElementType(elementType, code, destinationSize)) return false;
-  const uint32_t sourceSize = variants ? sizeof(VARIANT) : ElementSizeOfVarType(elementType);
-  if (psa->cbElements != sourceSize) return false;  // not laid out as its type says: never read past it
+  if (!ArrayElementType(elementType, code, destinationSize)) {
+    if (!variants) return Fail(*wrapper, Msg::kArrayTypeNotPassed, ArgumentName(), VarTypeName(elementType));
+    if (empty) return Fail(*wrapper, Msg::kEmptyVariantArray, ArgumentName());
+    const Msg msg = elementType == VT_EMPTY || elementType == VT_NULL ? Msg::kNoValue : Msg::kTypeNotPassed;
+    return Fail(*wrapper, msg, ElementName(*psa, 0), VarTypeName(elementType));
+  }
 
   auto* array = static_cast<BridgeArray*>(AllocateBridgeMemory(cookie, sizeof(BridgeArray)));
-  if (array == nullptr) return false;
+  if (array == nullptr) return Fail(*wrapper, Msg::kAllocationFailed);
   std::memset(array, 0, sizeof *array);
   value->flags = ValueFlag::Array | ValueFlag::BridgeMemory;
   value->type = code;
@@ -177,7 +178,7 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
   }
   if (code == ZUL_TYP_STRING) std::memset(destination, 0, totalBytes);  // releasable after a failure part-way
 
-  ElementsIn elements(cookie, *wrapper, elementType, code, destinationSize, variants);
+  ElementsIn elements(cookie, *wrapper, *psa, elementType, code, destinationSize, variants);
   if (reorder && m > 1) {
     for (int k = m; k < kMaxDimensions; ++k) array->dims[k] = 1;
     // An empty dimension leaves nothing to walk; the others may be too large to multiply in 64 bits.

@@ -256,8 +256,8 @@ TEST_F(MarshalTest, FixedStaticAndLockedArraysAreOverwrittenInPlaceOrRefused) {
       {VT_UINT, FADF_FIXEDSIZE, 0, {4}, ZUL_TYP_UINT, {4}, kTypeChanged},
       {VT_I4, FADF_STATIC, 0, {2, 3}, ZUL_TYP_LONG, {6}, kDimensions},
       {VT_I4, FADF_FIXEDSIZE, 0, {5}, ZUL_TYP_LONG, {6}, kResized},
-      {VT_I4, 0, 0xFFFF, {4}, ZUL_TYP_LONG, {4}, kAllocationFailed},  // a block copy cannot lock
-      {VT_I4, 0, 0xFFFF, {2, 3}, ZUL_TYP_LONG, {2, 3}, kUntouched},   // nor can the reordering walk
+      {VT_I4, 0, 0xFFFF, {4}, ZUL_TYP_LONG, {4}, kAllocationFailed},        // a block copy cannot lock
+      {VT_I4, 0, 0xFFFF, {2, 3}, ZUL_TYP_LONG, {2, 3}, kAllocationFailed},  // nor can the reordering walk
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "row " << &c - cases);
@@ -333,18 +333,26 @@ TEST_F(MarshalTest, ArraysInConvertMixedVariantsExactlyOrFailLeavingLaterArgumen
     owned.push_back(NewArray(vt, dims));
     return Holding(VT_ARRAY | vt, owned.back());
   };
-  auto variants = [&](std::vector<VARIANT> elements) {
-    owned.push_back(NewArray(VT_VARIANT, {static_cast<ULONG>(elements.size())}));
+  // stored: the bounds as OLE Automation stores them (reversed); one dimension when left out.
+  auto variants = [&](std::vector<VARIANT> elements, std::vector<ULONG> stored = {}) {
+    owned.push_back(NewArray(VT_VARIANT, stored.empty() ? std::vector{ULONG(elements.size())} : stored));
     std::copy(elements.begin(), elements.end(), static_cast<VARIANT*>(owned.back()->pvData));
     return Holding(VT_ARRAY | VT_VARIANT, owned.back());
   };
   auto mixed = [](const char* index, const char* vt, const char* type) {
-    return std::string("Element ") + index + " of the array of variants is " + vt +
+    return std::string("Element ") + index + " of the array of variants in argument 2 is " + vt +
            ", which does not convert exactly to the array's element type " + type + ".";
+  };
+  // A VBScript Dim a(1, 2) holding 1 but for one element, given by its offset in the block.
+  auto vbMatrix = [&](size_t offset, VARIANT odd) {
+    std::vector<VARIANT> elements(6, Var(VT_I4, 1));
+    elements[offset] = odd;
+    return variants(elements, {3, 2});
   };
   int32_t bytes[4] = {};
   // 2^32 elements, asked for in full; and beyond 64 bits, never asked for.
-  HandArray noDims(0, 1, bytes), noData(1, 4, nullptr), huge(2, 0x10000, bytes), beyond(8, 0xFFFFFFFF, bytes);
+  HandArray noDims(0, 1, bytes), noData(1, 4, nullptr), huge(2, 0x10000, bytes), beyond(8, 0xFFFFFFFF, bytes),
+      wide(1, 2, bytes);
   VARIANT lowerBoundOne = typed(VT_I4, {3});
   owned.back()->rgsabound[0].lLbound = 1;
   const int64_t nine = 9;
@@ -386,14 +394,29 @@ TEST_F(MarshalTest, ArraysInConvertMixedVariantsExactlyOrFailLeavingLaterArgumen
          "reference.");
   expect(Holding(VT_ARRAY | VT_I4, &huge.sa), kAllocationFailed, 0, {}, int64_t{1} << 34);
   expect(Holding(VT_ARRAY | VT_I4, &beyond.sa), kAllocationFailed, 0, {}, sizeof(BridgeArray));
-  for (VARIANT refused : {typed(VT_BOOL, {2}), Holding(VT_BYREF | VT_ARRAY | VT_I4, nullptr),
-                          Holding(VT_ARRAY | VT_I4, &noDims.sa), Holding(VT_ARRAY | VT_I4, &noData.sa),
-                          variants({}), variants({Var(VT_EMPTY), Var(VT_I4, 1)})}) {
-    expect(refused, kUntouched);
-  }
-  expect(variants({Var(VT_I4, 1), Str("x")}), mixed("1", "VT_BSTR", "VT_I4"));
-  expect(variants({Var(VT_I4, 1), Var(VT_I4, 2), Var(VT_R8, kOneAndAHalf)}), mixed("2", "VT_R8", "VT_I4"));
-  expect(variants({Str("a"), Var(VT_I4, 1)}), mixed("1", "VT_I4", "VT_BSTR"));
+  expect(typed(VT_BOOL, {2}), "Argument 2 is an array of VT_BOOL, which cannot be passed.");
+  expect(Holding(VT_BYREF | VT_ARRAY | VT_I4, nullptr),
+         "Argument 2 is VT_ARRAY|VT_BYREF|VT_I4 with a null reference.");
+  expect(Holding(VT_ARRAY | VT_I4, &noDims.sa), "Argument 2 is VT_ARRAY|VT_I4 with no dimensions.");
+  expect(Holding(VT_ARRAY | VT_I4, &noData.sa), "Argument 2 is VT_ARRAY|VT_I4 without a data block.");
+  expect(Holding(VT_ARRAY | VT_I2, &wide.sa),
+         "Argument 2 is VT_ARRAY|VT_I2 with elements of 4 bytes, where its type has 2.");
+  expect(variants({}), "Argument 2 is an empty array of variants, whose elements have no type to pass.");
+  auto noValue = [](const char* index, const char* vt) {
+    return std::string("Element ") + index + " of the array of variants in argument 2 is " + vt +
+           ", which holds no value to pass.";
+  };
+  expect(variants({Var(VT_EMPTY), Var(VT_I4, 1)}), noValue("(0)", "VT_EMPTY"));
+  expect(vbMatrix(3, Var(VT_EMPTY)), noValue("(1, 1)", "VT_EMPTY"));
+  expect(variants({Var(VT_DECIMAL)}, {1, 1}),
+         "Element (0, 0) of the array of variants in argument 2 is VT_DECIMAL, which cannot be passed.");
+  expect(variants({Var(VT_I4, 1), Str("x")}), mixed("(1)", "VT_BSTR", "VT_I4"));
+  expect(variants({Var(VT_I4, 1), Var(VT_I4, 2), Var(VT_R8, kOneAndAHalf)}), mixed("(2)", "VT_R8", "VT_I4"));
+  expect(variants({Str("a"), Var(VT_I4, 1)}), mixed("(1)", "VT_I4", "VT_BSTR"));
+  // The client's own indexes, first dimension first.
+  expect(vbMatrix(2, Str("x")), mixed("(0, 1)", "VT_BSTR", "VT_I4"));
+  expect(vbMatrix(5, Var(VT_R8, kOneAndAHalf)), mixed("(1, 2)", "VT_R8", "VT_I4"));
+  expect(vbMatrix(1, Var(VT_NULL)), noValue("(1, 0)", "VT_NULL"));
   for (SAFEARRAY* psa : owned) FreeArray(psa);
 }
 
@@ -446,6 +469,11 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
       "Cannot write a ZUL_TYP_LONG array into a by-reference argument of type VT_BYREF|VT_I4.";
   const char* const kBeyondUlong =
       "ZUL array dimension exceeds the Safearray bounds 'cElement' size (ULONG).";
+  auto malformed = [](const char* code) {
+    return std::string("The bridge returned a ") + code +
+           " array for the result whose descriptor does not match its type and dimensions.";
+  };
+  const std::string kLongs = malformed("ZUL_TYP_LONG"), kDoubles = malformed("ZUL_TYP_DOUBLE");
   enum Change { kNone, kClaimed, kNoDescriptor };
   const struct {
     VARIANT target;
@@ -458,10 +486,10 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
       {Holding(VT_BYREF | VT_ARRAY | VT_I4, &nothing), ZUL_TYP_LONG, ""},
       {byRefLong, ZUL_TYP_LONG, kIntoLong},
       {byRefLong, ZUL_TYP_OBJREF, kInOnly},  // whatever the target
-      {empty, 42, kUntouched},
-      {empty, ZUL_TYP_LONG, kUntouched, {1, 1, 1, 1, 1, 1, 1, 1, 1}},
-      {empty, ZUL_TYP_LONG, kUntouched, {3}, kNoDescriptor},
-      {empty, ZUL_TYP_DOUBLE, kUntouched, {int64_t{1} << 62}, kClaimed},  // bytes beyond 64 bits
+      {empty, 42, "Unsupported data type: ZUL_TYP_UNDEF"},
+      {empty, ZUL_TYP_LONG, kLongs.c_str(), {1, 1, 1, 1, 1, 1, 1, 1, 1}},
+      {empty, ZUL_TYP_LONG, kLongs.c_str(), {3}, kNoDescriptor},
+      {empty, ZUL_TYP_DOUBLE, kDoubles.c_str(), {int64_t{1} << 62}, kClaimed},  // bytes beyond 64 bits
       {empty, ZUL_TYP_BYTE, kBeyondUlong, {int64_t{1} << 32}, kClaimed},
       {empty, ZUL_TYP_DOUBLE, kAllocationFailed, {0x10000, 0x10001}, kClaimed},  // beyond a SAFEARRAY
   };
@@ -497,7 +525,8 @@ TEST_F(ConversionFault, ArrayOfVariantsWithShortElementsIsRefusedUnread) {
     psa->pvData = std::malloc(elementBytes);
     psa->cbElements = elementBytes;
     EXPECT_FALSE(InOne(Holding(VT_ARRAY | VT_VARIANT, psa)).ok);
-    EXPECT_EQ(Message(), kUntouched);
+    EXPECT_EQ(Message(), "Argument 1 is VT_ARRAY|VT_VARIANT with elements of " +
+                             std::to_string(elementBytes) + " bytes, where its type has 24.");
     std::free(psa->pvData);
     psa->pvData = own;
     psa->cbElements = sizeof(VARIANT);

@@ -1,5 +1,4 @@
 #include <cstring>
-#include <string>
 
 #include "marshal/marshal.h"
 #include "marshal/numeric.h"
@@ -84,25 +83,27 @@ bool FitsInPlace(WrapperInfo& wrapper, const SAFEARRAY& psa, VARTYPE base, VARTY
 
 bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* value, VARIANT* out,
                      uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
-  if (value == nullptr || out == nullptr) return false;
+  if (value == nullptr) return Fail(*wrapper, Msg::kNoBridgeValue, ArgumentName());
+  if (out == nullptr) return Fail(*wrapper, Msg::kNullResultPointer);
   // The value first: an object reference never travels out, whatever the target.
   const BridgeArray* a = value->value.array;
-  if (a == nullptr) return false;
   if (value->type == ZUL_TYP_OBJREF) return Fail(*wrapper, Msg::kObjectRefInOnly);
   VARTYPE vt = VT_EMPTY;
   uint32_t size = 0;
-  if (!OutputVarType(value->type, vt, size)) return false;
-  const int m = a->dimensionCount;
-  if (m == 0 || m > kMaxDimensions || !Consistent(*a, value->type)) return false;
+  if (!OutputVarType(value->type, vt, size)) {
+    return Fail(*wrapper, Msg::kUnsupportedType, ZulTypeName(value->type));
+  }
+  const int m = a != nullptr ? a->dimensionCount : 0;
+  if (m == 0 || m > kMaxDimensions || !Consistent(*a, value->type)) {
+    return Fail(*wrapper, Msg::kMalformedBridgeArray, ZulTypeName(value->type), ArgumentName());
+  }
 
   const bool byReference = (out->vt & VT_BYREF) != 0;
   if (byReference && (out->vt & VT_ARRAY) == 0) {
     // Bare storage of a scalar type cannot take an array.
-    const std::string message = "Cannot write a " + std::string(ZulTypeName(value->type)) +
-                                " array into a by-reference argument of type " + VarTypeName(out->vt) + ".";
-    return Fail(*wrapper, message.c_str());
+    return Fail(*wrapper, Msg::kCannotWriteArray, ZulTypeName(value->type), VarTypeName(out->vt));
   }
   if (!byReference && (out->vt & VT_ARRAY) == 0 && out->vt != VT_EMPTY) {
     VariantClear(out);  // a scalar the array replaces
@@ -119,7 +120,7 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   const VARTYPE elementVt = vt;  // what each element of an array of VARIANTs becomes
 
   SAFEARRAY** slot = byReference ? out->pparray : &out->parray;
-  if (slot == nullptr) return false;
+  if (slot == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(entryType));
   SAFEARRAY* psa = entryType == VT_EMPTY ? nullptr : *slot;
   UniqueSafeArray created;
   if (psa == nullptr || Replaceable(*psa)) {
@@ -143,15 +144,17 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   } else {
     if (!FitsInPlace(*wrapper, *psa, base, vt, value->type, *a)) return false;
     if (base == VT_I1 || base == VT_UI1) vt = base;
-    if (psa->cbElements != size) return false;  // not laid out as its type says
+    if (psa->cbElements != size) {  // not laid out as its type says
+      return Fail(*wrapper, Msg::kElementSizeMismatch, ArgumentName(), VarTypeName(entryType),
+                  static_cast<unsigned>(psa->cbElements), static_cast<unsigned>(size));
+    }
   }
 
   const bool plain = !variants && a->elementSize == size && value->type != ZUL_TYP_STRING;
   const bool block = plain && (!reorder || m == 1);
   SafeArrayLock access(psa);
-  if (!access.Locked() || access.Data() == nullptr) {
-    return block ? Fail(*wrapper, Msg::kAllocationFailed) : false;  // a new array goes with created
-  }
+  // A new array goes with created.
+  if (!access.Locked() || access.Data() == nullptr) return Fail(*wrapper, Msg::kAllocationFailed);
   const auto* from = static_cast<const unsigned char*>(a->data);
   auto* to = static_cast<unsigned char*>(access.Data());
   if (block) {

@@ -7,10 +7,10 @@
 
 namespace zul {
 
-// The characters of a bridge string for text of length UTF-16 units: length + 1 bytes of bridge
-// memory holding the text up to its first NUL, cut to at most length bytes at a character boundary,
-// then a NUL. Text that cannot be converted gives an empty string. Null when the block cannot be
-// allocated.
+// The characters of a bridge string for text of length UTF-16 units: a block of bridge memory holding
+// the whole text up to its first NUL, converted by ConvertForBridge, and a NUL. The string's length
+// field stays the UTF-16 count; the bridge reads the text up to the NUL. Null when the block cannot
+// be allocated.
 char* BridgeTextFromWide(int32_t cookie, const OLECHAR* text, UINT length) noexcept;
 
 // A new BSTR holding a bridge string's text up to its NUL; null for a null text, for a text of

@@ -4,6 +4,7 @@
 #include "marshal/numeric.h"
 #include "marshal/record.h"
 #include "marshal/text.h"
+#include "marshal/types.h"
 
 namespace zul {
 
@@ -14,7 +15,7 @@ bool StringIn(int32_t cookie, BSTR text, BridgeValue& value) {
   const UINT length = SysStringLen(text);
   if (length == 0) return true;  // no characters, no memory: flags stay 0
   char* chars = BridgeTextFromWide(cookie, text, length);
-  if (chars == nullptr) return false;
+  if (chars == nullptr) return false;  // the caller records it
   value.flags |= ValueFlag::BridgeMemory;
   value.value.str.length = static_cast<int32_t>(length);
   value.value.str.kind = 1;
@@ -26,7 +27,7 @@ bool StringIn(int32_t cookie, BSTR text, BridgeValue& value) {
 // a reference), reading no more bytes than the type has.
 bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* storage, BridgeValue& value) {
   auto& v = value.value;
-  switch (vt) {
+  switch (vt & ~VT_BYREF) {
     case VT_I2:
       value.type = ZUL_TYP_INT;
       v.intVal = Load<int16_t>(storage);
@@ -51,7 +52,7 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
       v.doubleVal = static_cast<double>(Load<int64_t>(storage)) / 10000.0;
       return true;
     case VT_BSTR:
-      return StringIn(cookie, Load<BSTR>(storage), value);
+      return StringIn(cookie, Load<BSTR>(storage), value) || Fail(wrapper, Msg::kAllocationFailed);
     case VT_DISPATCH:
     case VT_UNKNOWN: {
       value.type = ZUL_TYP_OBJREF;
@@ -89,8 +90,11 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
       value.type = ZUL_TYP_ULONG64;
       v.ulong64Val = Load<uint64_t>(storage);
       return true;
-    default:
-      return false;  // VT_EMPTY, VT_NULL, VT_VARIANT by value, VT_DECIMAL, and any flag bit left over
+    case VT_EMPTY:
+    case VT_NULL:
+      return Fail(wrapper, Msg::kNoValue, ArgumentName(), VarTypeName(vt));
+    default:  // VT_VARIANT by value, VT_DECIMAL, and any flag bit left over
+      return Fail(wrapper, Msg::kTypeNotPassed, ArgumentName(), VarTypeName(vt));
   }
 }
 
@@ -98,19 +102,25 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
 
 bool MarshalVariantIn(PalContext& context, int32_t cookie, const VARIANT* arg, BridgeValue* value,
                       uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
+  if (arg == nullptr || value == nullptr) return false;  // MarshalArgsIn never passes null
   for (int depth = 0;; ++depth) {
-    if (arg == nullptr || value == nullptr || depth > kMaxReferenceDepth) return false;
+    if (depth > kMaxReferenceDepth) {
+      return Fail(*wrapper, Msg::kReferenceChainTooLong, ArgumentName(), kMaxReferenceDepth);
+    }
     if ((arg->vt & VT_ARRAY) != 0) return MarshalArrayIn(context, cookie, arg, value, argFlag);
     if (arg->vt != (VT_BYREF | VT_VARIANT)) break;
+    if (arg->pvarVal == nullptr) {
+      return Fail(*wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(arg->vt));
+    }
     arg = arg->pvarVal;
   }
   const bool byReference = (arg->vt & VT_BYREF) != 0;
   const void* storage = byReference ? arg->byref : static_cast<const void*>(&arg->llVal);
-  if (storage == nullptr) return false;
+  if (storage == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(arg->vt));
   value->flags = 0;
-  return ScalarIn(cookie, *wrapper, static_cast<VARTYPE>(arg->vt & ~VT_BYREF), storage, *value);
+  return ScalarIn(cookie, *wrapper, arg->vt, storage, *value);
 }
 
 }  // namespace zul

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "marshal/types.h"
 #include "marshal_test_support.h"
 #include "stub_wrapper_object.h"
 
@@ -90,7 +91,10 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
       std::vector<uint32_t> flags{kIfChanged};
       ArgList in = In(args, flags);
       EXPECT_EQ(in.ok, ok);
-      EXPECT_EQ(Message(), kUntouched);
+      const bool none = base == VT_EMPTY || base == VT_NULL;
+      EXPECT_EQ(Message(), ok ? kUntouched
+                              : "Argument 1 is " + VarTypeName(base | byRef) +
+                                    (none ? ", which holds no value to pass." : ", which cannot be passed."));
       if (!ok) continue;
       EXPECT_EQ(in[0].type, row->code);
       EXPECT_EQ(in[0].flags, 0);
@@ -101,15 +105,17 @@ TEST_F(MarshalTest, EveryVarTypeConvertsBitForBitOrIsRefused) {
       if (byRef == 0) continue;
       for (const bool changed : {false, true}) {
         if (changed) in[0] = Scalar(ZUL_TYP_LONG, 1);
+        flags[0] = kIfChanged;
         EXPECT_TRUE(WriteBack(in, args, flags)) << Message();
+        EXPECT_EQ(flags[0], changed ? kIfChanged : ArgFlag::WriteBackChanged);  // what was written back
         EXPECT_EQ(std::memcmp(bare.get(), changed ? &row->one : &kPattern, std::min<size_t>(size, 8)), 0);
       }
     }
   }
 }
 
-// Only VARIANT_TRUE is true; references to references are followed; a text's block holds all its
-// characters and a NUL, and an empty or null one needs none. Unchanged, none is written back.
+// Only VARIANT_TRUE is true; references to references are followed; a text's block holds its text up to
+// the first NUL and a NUL, and an empty or null one needs none. Unchanged, none is written back.
 TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
   VARIANT five = Var(VT_I4, 5), toFive = Ref(&five);
   BSTR xyz = SysAllocString(OLESTR("xyz"));
@@ -140,13 +146,18 @@ TEST_F(MarshalTest, TruthNestedReferencesAndStringsIn) {
     const bool text = c.code == ZUL_TYP_STRING, block = text && c.value != 0;
     EXPECT_EQ(in[0].flags, block ? 0x10 : 0);
     const auto blocks = bridge->CallsTo(BridgeEntry::kAllocateMemory);
-    EXPECT_EQ(blocks.empty() ? 0 : blocks[0]->args[0], block ? c.value + 1 : 0);
+    EXPECT_EQ(blocks.empty() ? 0 : blocks[0]->args[0],
+              block ? static_cast<int64_t>(std::strlen(c.chars)) + 1 : 0);
     EXPECT_EQ(text ? in[0].value.str.length : static_cast<int64_t>(in[0].value.ulong64Val), c.value);
     EXPECT_STREQ(text ? in[0].value.str.chars : nullptr, c.chars);
     EXPECT_EQ(text ? in[0].value.str.kind : 0, block ? 1 : 0);
   }
   EXPECT_FALSE(InOne(Ref(nullptr)).ok);
-  EXPECT_EQ(Message(), kUntouched);
+  EXPECT_EQ(Message(), "Argument 1 is VT_BYREF|VT_VARIANT with a null reference.");
+  VARIANT self = Ref(nullptr);
+  self.pvarVal = &self;
+  EXPECT_FALSE(InOne(self).ok);
+  EXPECT_EQ(Message(), "Argument 1 is a chain of more than 64 references to variants.");
   EXPECT_TRUE(five.vt == VT_I4 && five.lVal == 5 && Ascii(xyz) == "xyz");
   for (BSTR text : {xyz, withNul.bstrVal, empty.bstrVal}) SysFreeString(text);
 }

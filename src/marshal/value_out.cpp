@@ -1,6 +1,4 @@
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "marshal/marshal.h"
 #include "marshal/numeric.h"
@@ -19,15 +17,13 @@ BSTR StringOut(const BridgeValue& value) noexcept {
 }
 
 bool FailUnsupported(WrapperInfo& wrapper, uint8_t code) {
-  char message[128];
-  std::snprintf(message, sizeof message, MessageText(Msg::kUnsupportedType), ZulTypeName(code));
-  return Fail(wrapper, message);
+  return Fail(wrapper, Msg::kUnsupportedType, ZulTypeName(code));
 }
 
 // Into the bare storage behind a VT_BYREF reference: only a value of the referenced type goes there.
 bool StoreThroughReference(WrapperInfo& wrapper, const BridgeValue& value, VARTYPE targetType,
                            void* storage) {
-  if (storage == nullptr) return false;
+  if (storage == nullptr) return Fail(wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(targetType));
   if (value.type == ZUL_TYP_OBJREF) return Fail(wrapper, Msg::kObjectRefInOnly);
   const VARTYPE base = targetType & ~VT_BYREF;
   if (base == VT_BSTR && value.type == ZUL_TYP_STRING) {
@@ -41,19 +37,22 @@ bool StoreThroughReference(WrapperInfo& wrapper, const BridgeValue& value, VARTY
   VARTYPE ignored = 0;
   uint32_t size = 0;
   if (!OutputVarType(value.type, ignored, size)) return FailUnsupported(wrapper, value.type);
-  const std::string message = "Cannot write a " + std::string(ZulTypeName(value.type)) +
-                              " value into a by-reference argument of type " + VarTypeName(targetType) + ".";
-  return Fail(wrapper, message.c_str());
+  return Fail(wrapper, Msg::kCannotWriteValue, ZulTypeName(value.type), VarTypeName(targetType));
 }
 
 }  // namespace
 
 bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* value, VARIANT* out,
                      uint32_t* argFlag) {
-  WrapperInfo* wrapper = FindCaller(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return false;
+  if (value == nullptr) return Fail(*wrapper, Msg::kNoBridgeValue, ArgumentName());
+  if (out == nullptr) return Fail(*wrapper, Msg::kNullResultPointer);
   for (int depth = 0;; ++depth) {
-    if (value == nullptr || out == nullptr || depth > kMaxReferenceDepth) return false;
+    if (out == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), "VT_BYREF|VT_VARIANT");
+    if (depth > kMaxReferenceDepth) {
+      return Fail(*wrapper, Msg::kReferenceChainTooLong, ArgumentName(), kMaxReferenceDepth);
+    }
     if ((value->flags & ValueFlag::Array) != 0 && (value->flags & kNotAnArrayOnTheWayOut) == 0) {
       if (out->vt == (VT_BYREF | VT_VARIANT)) out = out->pvarVal;
       return MarshalArrayOut(context, cookie, value, out, argFlag);

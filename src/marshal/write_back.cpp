@@ -153,8 +153,16 @@ void RecordSent(BridgeArgList& list, int32_t i, int32_t count) {
 
 bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const BridgeArgList& list,
                    VARIANT* args, uint32_t* argFlags) {
-  if (count == 0) return true;
-  if (count < 0 || !list.pointers || args == nullptr || argFlags == nullptr) return false;
+  if (count == 0 || argFlags == nullptr) return true;  // without flags nothing is written back
+  if (count < 0 || !list.pointers || args == nullptr) {
+    const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
+    if (wrapper == nullptr) return false;
+    return Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
+  }
+  const auto writeBack = [&](int32_t i) {
+    const ArgumentScope scope(i + 1);
+    return MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i]);
+  };
   // Without an array among them, arguments are written in their order, allocating nothing for it.
   bool arrays = false;
   for (int32_t i = 0; i < count; ++i)
@@ -162,16 +170,19 @@ bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const Bri
   std::vector<int32_t> order;
   for (int32_t i = 0; i < count; ++i) {
     if ((argFlags[i] & ArgFlag::WriteBack) == 0) continue;
-    if ((argFlags[i] & ArgFlag::WriteBackChanged) != 0 && !ChangedSinceSent(list, i)) continue;
+    if ((argFlags[i] & ArgFlag::WriteBackChanged) != 0 && !ChangedSinceSent(list, i)) {
+      argFlags[i] &= ~ArgFlag::WriteBack;  // tells the caller that its VARIANT was left alone
+      continue;
+    }
     if (arrays) {
       order.push_back(i);
-    } else if (!MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i])) {
+    } else if (!writeBack(i)) {
       return false;
     }
   }
   if (order.size() > 1) InnerFirst(args, order);
   for (const int32_t i : order) {
-    if (!MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i])) return false;
+    if (!writeBack(i)) return false;
   }
   return true;
 }

@@ -9,7 +9,7 @@ namespace {
 
 void DispatchNotify(PalContext* context, int32_t cookie, BSTR first, BSTR second) {
   if (cookie <= 0 || context == nullptr) return;
-  const WrapperInfo* wrapper = context->FindWrapper(cookie);
+  const WrapperPin wrapper = context->FindWrapper(cookie);  // held while the client's function runs
   if (wrapper == nullptr) return;
   const auto [callback, userData] = wrapper->Notify();
   if (callback != nullptr) callback(first, second, userData);
@@ -17,7 +17,7 @@ void DispatchNotify(PalContext* context, int32_t cookie, BSTR first, BSTR second
 
 void DispatchOutput(PalContext* context, int32_t cookie, BSTR text) {
   if (cookie <= 0) return;
-  const WrapperInfo* wrapper = context->FindWrapper(cookie);
+  const WrapperPin wrapper = context->FindWrapper(cookie);
   if (wrapper == nullptr) return;
   const auto [callback, userData] = wrapper->Output();
   if (callback != nullptr) callback(text, userData);
@@ -58,7 +58,7 @@ void OutputTrampoline(int32_t cookie, const char* text) noexcept {
 HRESULT RegisterNotifyCallback(PalContext& context, int32_t cookie, ZulNotifyCallback callback,
                                void* userData) {
   if (!EnsureBridgeLoaded(context.lastError) || callback == nullptr) return S_OK;
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
+  const WrapperPin wrapper = context.FindWrapper(cookie);
   if (wrapper == nullptr) return S_OK;
   wrapper->SetNotify(callback, userData);
   g_bridge.entries.RegisterNotifyCallback(cookie, NotifyTrampoline);
@@ -68,7 +68,7 @@ HRESULT RegisterNotifyCallback(PalContext& context, int32_t cookie, ZulNotifyCal
 HRESULT RegisterOutputCallback(PalContext& context, int32_t cookie, ZulOutputCallback callback,
                                void* userData) {
   if (!EnsureBridgeLoaded(context.lastError) || callback == nullptr) return S_OK;
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
+  const WrapperPin wrapper = context.FindWrapper(cookie);
   if (wrapper == nullptr) return S_OK;
   wrapper->SetOutput(callback, userData);
   g_bridge.entries.RegisterOutputCallback(OutputTrampoline);  // one registration serves every wrapper
@@ -77,7 +77,7 @@ HRESULT RegisterOutputCallback(PalContext& context, int32_t cookie, ZulOutputCal
 
 HRESULT UnregisterNotifyCallback(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return S_OK;
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
+  const WrapperPin wrapper = context.FindWrapper(cookie);
   if (wrapper == nullptr) return S_OK;
   g_bridge.entries.UnregisterNotifyCallback(cookie);
   wrapper->SetNotify(nullptr, nullptr);
@@ -86,7 +86,7 @@ HRESULT UnregisterNotifyCallback(PalContext& context, int32_t cookie) {
 
 HRESULT UnregisterOutputCallback(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return S_OK;
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
+  const WrapperPin wrapper = context.FindWrapper(cookie);
   if (wrapper == nullptr) return S_OK;
   g_bridge.entries.UnregisterOutputCallback(OutputTrampoline);
   wrapper->SetOutput(nullptr, nullptr);

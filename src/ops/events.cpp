@@ -73,7 +73,7 @@ HRESULT OnEvent(PalContext& context, int32_t cookie, EventRecord* event) {
   std::snprintf(head, sizeof head, "ERROR: Event '%s' : Tarrow wrapper object", EventName(event));
   UniqueBstr text;
   AssignNarrow(text, head);
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
+  const WrapperPin wrapper = context.FindWrapper(cookie);
   if (wrapper != nullptr && wrapper->className.Get() != nullptr) {
     Append(text, " '");
     Append(text, wrapper->className.Get());

@@ -55,7 +55,7 @@ struct Frame {
   PalContext& context;
   int32_t cookie;
   WrapperInfo& wrapper;
-  const char* name;  // the converted name or command; null when there was none or it did not convert
+  const char* name;  // the converted name; null when there was none
   FrameValues& values;
 
   // Raises the failure of a bridge call that returned its refusal, after copying its error.
@@ -69,22 +69,31 @@ inline void Require(bool converted) {
   if (!converted) throw ConversionFailure{};
 }
 
-// The wrapper of cookie, or null after recording the invalid cookie on the context.
-inline WrapperInfo* FindOrReport(PalContext& context, int32_t cookie) {
-  WrapperInfo* wrapper = context.FindWrapper(cookie);
-  if (wrapper == nullptr) SetContextError(context.lastError, MessageText(Msg::kInvalidCookie));
-  return wrapper;
+// E_POINTER for a null pointer where the result should go, with its text on the context.
+inline HRESULT ReportNullPointer(PalContext& context) {
+  SetContextError(context.lastError, MessageText(Msg::kNullResultPointer));
+  return E_POINTER;
 }
 
-// Runs work(Frame&) in the frame. A failure raised by the work becomes the result through the three
-// handlers; a message that cannot be stored before the work or after it leaves as BstrFailure, with
-// the tail run.
+// A name that the code page cannot hold would reach the bridge as another name: E_INVALIDARG, after
+// recording the text that quotes it. S_OK for every other name. Throws BstrFailure.
+inline HRESULT RefuseLostName(ErrorState& error, const NarrowText& narrow, const OLECHAR* name) {
+  if (narrow.Exact()) return S_OK;
+  error.SetCode(-1);
+  error.SetMessage(UnrepresentableNameMessage(name));
+  return E_INVALIDARG;
+}
+
+// Runs work(Frame&) in the frame on the object's member, variable or other name. A failure raised by
+// the work becomes the result through the three handlers; a message that cannot be stored before the
+// work or after it leaves as BstrFailure, with the tail run.
 template <class Work>
 HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Work&& work) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   const NarrowText narrowName(name);
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);  // held to the end of the frame
   if (wrapper == nullptr) return E_INVALIDARG;
+  if (const HRESULT hr = RefuseLostName(wrapper->error, narrowName, name); FAILED(hr)) return hr;
   FrameValues values;  // its arrays are freed last
   Transaction transaction(cookie);
   if (transaction.Begin() < 0) return CaptureBridgeError(wrapper->error, context.lastError);

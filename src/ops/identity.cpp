@@ -23,34 +23,35 @@ const char* CreateGuidText() noexcept {
 }
 
 HRESULT GetObjClassName(PalContext& context, int32_t cookie, BSTR* className) {
-  if (className == nullptr) return E_POINTER;
+  if (className == nullptr) return ReportNullPointer(context);
   SysFreeString(*className);
   *className = nullptr;
-  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
-  // Looked up again: a release that won the race ends here rather than as an invalid cookie.
-  const WrapperInfo* wrapper = context.FindWrapper(cookie);
-  if (wrapper == nullptr) return E_UNEXPECTED;
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
+  if (wrapper == nullptr) return E_INVALIDARG;
   return CopyBstrOut(wrapper->className.Get(), className);
 }
 
 HRESULT GetProcNameFromCookie(PalContext& context, int32_t cookie, BSTR* procName) {
-  if (procName == nullptr) return E_POINTER;
-  const WrapperInfo* wrapper = FindOrReport(context, cookie);
+  if (procName == nullptr) return ReportNullPointer(context);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   return CopyBstrOut(wrapper->procName.Get(), procName);
 }
 
 HRESULT GetObjVariableName(PalContext& context, int32_t cookie, BSTR* variableName) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (variableName == nullptr) return E_POINTER;
+  if (variableName == nullptr) return ReportNullPointer(context);
   SysFreeString(*variableName);
   *variableName = nullptr;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   Transaction transaction(cookie);
   if (transaction.Begin() < 0) return CaptureBridgeError(wrapper->error, context.lastError);
   const char* name = g_bridge.entries.GetObjVariableName(cookie);
-  if (name == nullptr) return E_FAIL;
+  if (name == nullptr) {
+    CaptureBridgeError(wrapper->error, context.lastError);  // the bridge's text, whatever its code
+    return E_FAIL;
+  }
   UniqueBstr converted;
   AssignNarrow(converted, name);  // an empty name gives an empty, non-null BSTR
   *variableName = converted.Release();

@@ -10,7 +10,7 @@ namespace {
 template <class Call>
 HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool removeOnSuccess) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   Transaction transaction(cookie);
   if (transaction.Begin() < 0 || call(cookie) < 0)
@@ -25,7 +25,7 @@ HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool
 HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t registrationValue,
                         const OLECHAR* procName, int32_t* newCookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (newCookie == nullptr) return E_POINTER;
+  if (newCookie == nullptr) return ReportNullPointer(context);
   *newCookie = 0;
   // The transaction on cookie 0 is ended on every path from here, even when it did not begin.
   Transaction transaction(0);
@@ -41,6 +41,9 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
 
   const NarrowText narrowClass(className);
   const NarrowText narrowProc(procName);
+  HRESULT hr = RefuseLostName(context.lastError, narrowClass, className);
+  if (SUCCEEDED(hr)) hr = RefuseLostName(context.lastError, narrowProc, procName);
+  if (FAILED(hr)) return hr;
   const int32_t cookie =
       g_bridge.entries.RegisterWrapper(narrowClass.Get(), registrationValue, narrowProc.Get());
   if (cookie < 1) return CaptureBridgeError(context.lastError, context.lastError);
@@ -90,12 +93,14 @@ HRESULT CreateProxyWrapper(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   UniqueBstr empty;
   AssignNarrow(empty, "");
-  return context.AddWrapper(cookie, empty.Get(), empty.Get()) ? S_OK : E_FAIL;
+  if (context.AddWrapper(cookie, empty.Get(), empty.Get())) return S_OK;
+  SetContextError(context.lastError, MessageText(Msg::kNoWrapperInfo));
+  return E_FAIL;
 }
 
 HRESULT DestroyProxyWrapper(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  if (FindOrReport(context, cookie) == nullptr) return E_INVALIDARG;
+  if (FindWrapperOrReport(context, cookie) == nullptr) return E_INVALIDARG;
   context.RemoveWrapper(cookie);
   return S_OK;
 }

@@ -29,7 +29,7 @@ TEST_F(Lifecycle, RegisterWrapperRowsRunOnCookieZeroAndAlwaysEndTheTransaction) 
       {"refused transaction", true, -1, 322, -2001, "t", S_OK, "Begin RegisterWrapper End", kMarker},
       {"cookie 0 is a failure", true, 0, 0, -2002, kText, E_ABORT, "Begin RegisterWrapper Error End", kText},
       {"busy", true, 0, -5, -2001, kText, E_ACCESSDENIED, "Begin RegisterWrapper Error End", kBusy},
-      {"null cookie pointer", true, 0, 323, 0, nullptr, E_POINTER, "", kMarker},
+      {"null cookie pointer", true, 0, 323, 0, nullptr, E_POINTER, "", kNullPointer},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -63,7 +63,7 @@ TEST_F(Lifecycle, RegisterWrapperRowsRunOnCookieZeroAndAlwaysEndTheTransaction) 
 TEST_F(Lifecycle, CreateObjectRows) {
   const char* const failed = "Begin Alloc CreateObject Error Free End";
   const std::vector<Row> rows = {
-      {"success", kOk, 0, nullptr, S_OK, "Begin Alloc CreateObject Free End", kNone, kMarker},
+      {"success", kOk, 0, nullptr, S_OK, "Begin Alloc CreateObject Free End", kEarlier, kMarker},
       // Both the wrapper and the context hold the bridge's error.
       {"creation aborted", kFailCall, -2002, kText, E_ABORT, failed, kText, kText},
       {"creation busy, no text", kFailCall, -2001, nullptr, E_ACCESSDENIED, failed, kUnexpected, kNone},
@@ -97,7 +97,7 @@ TEST_F(Lifecycle, DestroyObjectAndReleaseWrapperRows) {
     SCOPED_TRACE(name);
     const std::string failed = "Begin " + name + " Error End";
     const std::vector<Row> rows = {
-        {"success", kOk, 0, nullptr, S_OK, "Begin " + name + " End", release ? kMarker : kNone, kMarker},
+        {"success", kOk, 0, nullptr, S_OK, "Begin " + name + " End", release ? kMarker : kEarlier, kMarker},
         {"refused", kFailCall, -2002, kText, E_ABORT, failed, kText, kMarker},
         {"refused, no text", kFailCall, -1, nullptr, E_FAIL, failed, kNone, kMarker},
     };
@@ -133,6 +133,7 @@ TEST_F(Lifecycle, NameQueriesRefuseANullPointerAndKeepTheirOwnRuleForTheCallersN
     SCOPED_TRACE(outOnly);
     Mark();
     EXPECT_EQ(query(cookie, nullptr), E_POINTER);
+    EXPECT_EQ(LastError(0), kNullPointer);
     BSTR name = SysAllocString(OLESTR("mine"));
     EXPECT_EQ(query(cookie + 5000, &name), E_INVALIDARG);
     EXPECT_EQ(LastError(0), kInvalidCookie);
@@ -145,8 +146,9 @@ TEST_F(Lifecycle, NameQueriesRefuseANullPointerAndKeepTheirOwnRuleForTheCallersN
 TEST_F(Lifecycle, GetObjVariableNameRows) {
   const char* const calls = "Begin GetObjVariableName End";
   const std::vector<Row> rows = {
-      {"success", kOk, 0, nullptr, S_OK, calls, kNone, kMarker},
-      {"no name, no message", kFailCall, -1, kText, E_FAIL, calls, kNone, kMarker},
+      {"success", kOk, 0, nullptr, S_OK, calls, kEarlier, kMarker},
+      {"no name, the bridge's text", kFailCall, -1, kText, E_FAIL, "Begin GetObjVariableName Error End",
+       kText, kMarker},
   };
   RunRows(rows, 2, [&](int32_t cookie, Fault fault) {
     bridge->SetReturnText(Entry(BridgeEntry::kGetObjVariableName), fault == kFailCall ? nullptr : "plot1");

@@ -73,9 +73,11 @@ HRESULT SetZULVariable(PalContext& context, int32_t cookie, const OLECHAR* varia
 }
 
 HRESULT ExecuteString(PalContext& context, int32_t cookie, const OLECHAR* command) {
-  // Nothing is raised here, so an empty bridge text leaves the wrapper's message empty.
-  return RunInFrame(context, cookie, command, [&](Frame& frame) -> HRESULT {
-    if (g_bridge.entries.ExecuteString(cookie, frame.name) < 0) {
+  // Nothing is raised here, so an empty bridge text leaves the wrapper's message empty. A command is
+  // text, not a name: characters the code page cannot hold become its default character.
+  return RunInFrame(context, cookie, nullptr, [&](Frame& frame) -> HRESULT {
+    const NarrowText narrowCommand(command);
+    if (g_bridge.entries.ExecuteString(cookie, narrowCommand.Get()) < 0) {
       return CaptureBridgeError(frame.wrapper.error, context.lastError);
     }
     return S_OK;
@@ -84,7 +86,7 @@ HRESULT ExecuteString(PalContext& context, int32_t cookie, const OLECHAR* comman
 
 HRESULT Abort(PalContext& context, int32_t cookie) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
-  WrapperInfo* wrapper = FindOrReport(context, cookie);
+  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
   // Outside any transaction: the activity to abort holds one.
   if (g_bridge.entries.Abort(cookie) < 0) return CaptureBridgeError(wrapper->error, context.lastError);

@@ -1,6 +1,7 @@
-// Eight client threads, each creating and destroying objects of its own and calling every operation
-// on them and on cookies they share, while another thread creates and destroys proxies and the bridge
-// delivers output and notifications from threads of its own. Meant for ThreadSanitizer (host-tsan).
+// Eight client threads, each creating, destroying and releasing objects of its own and calling every
+// operation on them, on its neighbour's (which may go at any moment) and on cookies they share, while
+// another thread creates and destroys proxies and the bridge delivers output and notifications on all of
+// them from threads of its own. Meant for ThreadSanitizer (host-tsan) and AddressSanitizer (host-asan).
 #include <atomic>
 #include <thread>
 
@@ -72,28 +73,35 @@ TEST_F(OperationsStress, EveryOperationFromEightThreads) {
   for (int i = 0; i < kShared; ++i) shared.push_back(NewWrapper(i));
 
   std::atomic<bool> done{false};
+  std::atomic<int32_t> owned[kThreads] = {};  // each thread's current wrapper, released by it alone
   std::vector<int> wrong(kThreads + 1, 0);
   std::thread others([&] {  // proxies, and output and notifications from the bridge's own threads
     for (int i = 0; !done.load() || i < 20; ++i) {
       wrong[kThreads] += ZUL_MSCOMPAL_CreateProxyWrapper(700000 + i) != S_OK;
-      bridge->EmitOutputOnThread(shared[i % kShared], "out");
-      bridge->EmitNotifyOnThread(shared[(i + 1) % kShared], "a", "b");
+      bridge->EmitOutputOnThread(i % 2 ? shared[i % kShared] : owned[i % kThreads].load(), "out");
+      bridge->EmitNotifyOnThread(i % 2 ? owned[i % kThreads].load() : shared[i % kShared], "a", "b");
       wrong[kThreads] += ZUL_MSCOMPAL_DestroyProxyWrapper(700000 + i) != S_OK;
     }
   });
   std::vector<std::thread> clients;
   for (int t = 0; t < kThreads; ++t) {
-    clients.emplace_back([&wrong, &shared, t] {
+    clients.emplace_back([&wrong, &shared, &owned, t] {
       int32_t own = 0;
       for (int round = 0; round < kRounds; ++round) {
-        if (round % 40 == 0) {  // a new object of its own
+        if (round % 20 == 0) {  // a new object of its own
           own = NewWrapper(100 + t);
           wrong[t] += ZUL_MSCOMPAL_CreateObject(own, 0, nullptr, nullptr, 0, 0, 0) != S_OK;
+          owned[t] = own;
         }
-        wrong[t] += OneRound(t, round, round % 3 != 0 ? shared[(t + round) % kShared] : own);
-        if (round % 40 == 39) {
+        if (round % 3 == 1) {  // the neighbour's wrapper: any answer, as long as nothing breaks
+          OneRound(t, round, owned[(t + 1) % kThreads].load());
+        } else {
+          wrong[t] += OneRound(t, round, round % 3 != 0 ? shared[(t + round) % kShared] : own);
+        }
+        if (round % 20 == 19) {  // released while others call it, read its error and get its callbacks
           wrong[t] += ZUL_MSCOMPAL_DestroyObject(own) != S_OK;
           wrong[t] += ZUL_MSCOMPAL_ReleaseWrapper(own) != S_OK;
+          wrong[t] += ZUL_MSCOMPAL_CallMethod(own, OLESTR("m"), 0, nullptr, nullptr, nullptr) != E_INVALIDARG;
         }
       }
     });

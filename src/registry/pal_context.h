@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "error/error_model.h"
 #include "error/error_state.h"
+#include "error/messages.h"
 #include "registry/wrapper_registry.h"
 
 namespace zul {
@@ -19,7 +21,7 @@ class PalContext {
   // Frees the message, then every record, without telling the bridge.
   ~PalContext() = default;
 
-  WrapperInfo* FindWrapper(int32_t cookie) const noexcept { return registry.Find(cookie); }
+  WrapperPin FindWrapper(int32_t cookie) const noexcept { return registry.Find(cookie); }
   bool AddWrapper(int32_t cookie, const OLECHAR* className, const OLECHAR* procName) noexcept {
     return registry.Add(cookie, className, procName);
   }
@@ -29,6 +31,13 @@ class PalContext {
   WrapperRegistry registry;
   ErrorState lastError;
 };
+
+// The wrapper of cookie, or an empty pin after recording the invalid cookie on the context.
+inline WrapperPin FindWrapperOrReport(PalContext& context, int32_t cookie) {
+  WrapperPin wrapper = context.FindWrapper(cookie);
+  if (wrapper == nullptr) SetContextError(context.lastError, MessageText(Msg::kInvalidCookie));
+  return wrapper;
+}
 
 // The context that the bridge's callbacks reach; set by the first wrapper registration, never cleared.
 inline std::atomic<PalContext*> g_callbackContext{nullptr};

@@ -1,15 +1,19 @@
 // Lookups from several threads while another thread adds and removes records: each reader always
-// finds its own record. Run it under ThreadSanitizer too.
+// finds its own record, and a record removed while a reader holds it stays whole until let go. Run it
+// under ThreadSanitizer and AddressSanitizer too.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "bstr_util.h"
 #include "registry/wrapper_registry.h"
 
 namespace zul {
 namespace {
+
+using testing::Ascii;
 
 TEST(RegistryConcurrency, ReadersFindTheirOwnRecordsWhileOthersComeAndGo) {
   constexpr int kReaders = 3;
@@ -19,7 +23,7 @@ TEST(RegistryConcurrency, ReadersFindTheirOwnRecordsWhileOthersComeAndGo) {
   std::vector<WrapperInfo*> own;
   for (int32_t cookie = 1; cookie <= kReaders; ++cookie) {
     ASSERT_TRUE(registry.Add(cookie, OLESTR("Reader"), nullptr));
-    own.push_back(registry.Find(cookie));
+    own.push_back(registry.Find(cookie).Get());
   }
 
   std::atomic<bool> done{false};
@@ -36,9 +40,11 @@ TEST(RegistryConcurrency, ReadersFindTheirOwnRecordsWhileOthersComeAndGo) {
     readers.emplace_back([&, r] {
       const int32_t cookie = r + 1;
       for (int i = 0; i < kLookups; ++i) {
-        WrapperInfo* found = registry.Find(cookie);
-        wrong[r] += found != own[r] || found->cookie != cookie;
-        registry.Find(kChurnBase + i % 64);  // a record that may go at any time: looked up, never used
+        const WrapperPin found = registry.Find(cookie);
+        wrong[r] += found.Get() != own[r] || found->cookie != cookie;
+        const int32_t churn = kChurnBase + i % 64;  // a record that may go at any time, even while held
+        const WrapperPin held = registry.Find(churn);
+        wrong[r] += held != nullptr && (held->cookie != churn || Ascii(held->className.Get()) != "Churn");
       }
     });
   }

@@ -92,18 +92,18 @@ bool RegistryLockLive() noexcept {
   return g_registryLockLive.load(std::memory_order_acquire) != 0;
 }
 
-WrapperInfo* WrapperRegistry::Find(int32_t cookie) const noexcept {
+WrapperPin WrapperRegistry::Find(int32_t cookie) const noexcept {
   LookupScope lock;
   const auto it = records_.find(cookie);
-  return it == records_.end() ? nullptr : it->second.get();
+  return it == records_.end() ? WrapperPin() : WrapperPin::Share(it->second.Get());
 }
 
 bool WrapperRegistry::Add(int32_t cookie, const OLECHAR* className, const OLECHAR* procName) noexcept {
-  ChangeScope lock;
-  std::unique_ptr<WrapperInfo> record(new (std::nothrow) WrapperInfo(cookie));
-  if (!record || !CopyName(record->className, className) || !CopyName(record->procName, procName)) {
+  WrapperPin record = WrapperPin::Adopt(new (std::nothrow) WrapperInfo(cookie));
+  if (record == nullptr || !CopyName(record->className, className) || !CopyName(record->procName, procName)) {
     return false;
   }
+  ChangeScope lock;
   try {
     records_.try_emplace(cookie, std::move(record));  // a duplicate keeps the first record
   } catch (...) {
@@ -113,8 +113,12 @@ bool WrapperRegistry::Add(int32_t cookie, const OLECHAR* className, const OLECHA
 }
 
 bool WrapperRegistry::Remove(int32_t cookie) noexcept {
+  WrapperPin removed;  // let go after the lock
   ChangeScope lock;
-  records_.erase(cookie);
+  const auto it = records_.find(cookie);
+  if (it == records_.end()) return true;
+  removed = std::move(it->second);
+  records_.erase(it);
   return true;
 }
 

@@ -26,7 +26,7 @@ TEST(WrapperRegistry, NewRecordsAreFoundByTheirExactCookie) {
   }
   for (int32_t cookie : kCookies) {
     SCOPED_TRACE(cookie);
-    const WrapperInfo* record = registry.Find(cookie);
+    const WrapperPin record = registry.Find(cookie);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->cookie, cookie);
     EXPECT_EQ(Ascii(record->className.Get()), "class" + std::to_string(cookie));
@@ -50,14 +50,14 @@ TEST(WrapperRegistry, NewRecordsAreFoundByTheirExactCookie) {
 TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   WrapperRegistry registry;
   ASSERT_TRUE(registry.Add(3, OLESTR("First"), OLESTR("p")));
-  WrapperInfo* first = registry.Find(3);
+  WrapperInfo* first = registry.Find(3).Get();
   first->error.SetCode(-2001);
   first->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("busy"))));
   int userData = 0;
   first->SetNotify(NotifyStub, nullptr);
   first->SetOutput(OutputStub, &userData);
   EXPECT_TRUE(registry.Add(3, OLESTR("Second"), OLESTR("q")));
-  EXPECT_EQ(registry.Find(3), first);
+  EXPECT_EQ(registry.Find(3).Get(), first);
   EXPECT_EQ(Ascii(first->className.Get()), "First");
   EXPECT_EQ(Ascii(first->procName.Get()), "p");
   EXPECT_EQ(first->error.Code(), -2001);
@@ -66,10 +66,11 @@ TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
   EXPECT_EQ(first->Output(), std::make_pair(ZulOutputCallback{OutputStub}, static_cast<void*>(&userData)));
 }
 
+// A record that someone still holds outlives its removal, apart from the fresh one.
 TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   WrapperRegistry registry;
   ASSERT_TRUE(registry.Add(-4, OLESTR("Old"), nullptr));
-  WrapperInfo* old = registry.Find(-4);
+  const WrapperPin old = registry.Find(-4);
   old->error.SetCode(-5);
   old->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("stale"))));
   old->SetNotify(NotifyStub, nullptr);
@@ -78,8 +79,9 @@ TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
   EXPECT_TRUE(registry.Remove(-4));  // absent: still true
   EXPECT_TRUE(registry.Remove(99));
   ASSERT_TRUE(registry.Add(-4, OLESTR("New"), nullptr));
-  const WrapperInfo* fresh = registry.Find(-4);
+  const WrapperPin fresh = registry.Find(-4);
   ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(MessageOf(old->error), "stale");
   EXPECT_EQ(Ascii(fresh->className.Get()), "New");
   EXPECT_EQ(fresh->error.Code(), -1);
   EXPECT_EQ(fresh->error.CopyMessage().Get(), nullptr);

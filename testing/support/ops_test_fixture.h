@@ -23,6 +23,9 @@ inline constexpr const char* kNoActivity = "There is no ZUL activity to abort.";
 inline constexpr const char* kMarker = "context marker";
 inline constexpr const char* kText = "bridge text";  // what the bridge says
 inline constexpr const char* kNone = "<null>";
+inline constexpr const char* kEarlier = "an earlier call's text";  // on every row's wrapper beforehand
+inline constexpr const char* kEmptyArgument2 = "Argument 2 is VT_EMPTY, which holds no value to pass.";
+inline constexpr const char* kNullPointer = "Result pointer is null.";
 using Dbls = std::vector<double>;
 
 // The text that ZUL_MSCOMPAL_GetLastError hands out for cookie (0: the context), or "<null>".
@@ -82,10 +85,11 @@ struct Row {
 // The rows of the call frame itself, the same for every operation that runs in it: RunRows runs the
 // first two before the operation's own rows (one without a transaction, all four when it converts).
 inline const Row kFrameRows[] = {
-    {"unknown cookie", kBadCookie, 0, nullptr, E_INVALIDARG, "", kNone, kInvalidCookie},
+    {"unknown cookie", kBadCookie, 0, nullptr, E_INVALIDARG, "", kEarlier, kInvalidCookie},
     {"busy transaction", kRefused, -2001, kText, E_ACCESSDENIED, "Begin Error", kText, kBusy},
-    {"argument not convertible", kBadArg, 0, nullptr, E_FAIL, "Begin Alloc Free End", kUnexpected, kMarker},
-    {"negative count", kNegCount, 0, nullptr, E_FAIL, "Begin End", kUnexpected, kMarker},
+    {"argument not convertible", kBadArg, 0, nullptr, E_FAIL, "Begin Alloc Free End", kEmptyArgument2,
+     kMarker},
+    {"negative count", kNegCount, 0, nullptr, E_FAIL, "Begin End", "Argument count -1 is negative.", kMarker},
 };
 
 class OpsTest : public ::testing::Test {
@@ -119,6 +123,14 @@ class OpsTest : public ::testing::Test {
     bridge->SetLastError(-1, kMarker);
     int32_t given = 0;
     EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(nullptr, 0, nullptr, &given), E_FAIL);
+  }
+  // Leaves kEarlier on the wrapper through a command that the bridge refuses: a failure must show a
+  // text of its own, a success keep this one.
+  void LeaveEarlierFailure(int32_t cookie) {
+    SetResult(BridgeEntry::kExecuteString, -1);
+    bridge->SetLastError(-1, kEarlier);
+    EXPECT_EQ(ZUL_MSCOMPAL_ExecuteString(cookie, OLESTR("x")), E_FAIL);
+    SetResult(BridgeEntry::kExecuteString, 0);
   }
   // Scripts the bridge's last error and starts a fresh stretch of the journal.
   void Mark(int32_t code = 0, const char* text = nullptr) {
@@ -154,8 +166,9 @@ class OpsTest : public ::testing::Test {
       for (const ZulDoubleCall* call : CallsTo(entry)) EXPECT_EQ(call->cookie, cookie) << Calls();
   }
 
-  // Runs the frame's rows and own, each on a fresh wrapper with the context marked: drive(cookie, fault)
-  // scripts the operation's own bridge call, calls the export and checks the caller's values.
+  // Runs the frame's rows and own, each on a fresh wrapper with an earlier failure and the context marked:
+  // drive(cookie, fault) scripts the operation's own bridge call, calls the export and checks the caller's
+  // values.
   template <class Drive>
   void RunRows(const std::vector<Row>& own, size_t frameRows, Drive&& drive) {
     std::vector<Row> rows(kFrameRows, kFrameRows + frameRows);
@@ -164,6 +177,7 @@ class OpsTest : public ::testing::Test {
       SCOPED_TRACE(row.name);
       SetResult(BridgeEntry::kBeginTransaction, 0);
       const int32_t cookie = Register(nextCookie_++);
+      LeaveEarlierFailure(cookie);
       MarkContext();
       SetResult(BridgeEntry::kBeginTransaction, row.fault == kRefused ? -1 : 0);
       Mark(row.code, row.text);

@@ -52,6 +52,9 @@ group("numbers", function () {
   check("fraction back", e.Echo(0.1 + 0.2), 0.1 + 0.2);
   check("boolean back", e.Echo(true), 1);
   check("arithmetic in ZUL", e.Echo(7) * e.Echo(6), 42);
+  e.Execute("big = [2147483648 + 1, 2147483648 - 1, 9007199254740991]");
+  var big = new VBArray(e.GetVariable("big")).toArray();  // 2^53 - 1 is exact, though printed to 15 digits
+  check("64-bit whole numbers", big[0] + "|" + big[1] + "|" + (big[2] - 9007199254740990), "2147483649|2147483647|1");
 });
 
 group("strings", function () {
@@ -76,8 +79,18 @@ group("objects", function () {
   check("ClassName", t.ClassName, "Text");
   checkThrows("object handed back", function () { e.Echo(t); }, kFail,
               "Object references must be in-only (constant).  They cannot be returned.");
-  checkThrows("JScript array as an argument", function () { e.TypeName([1, 2]); }, kFail,
-              "Object reference must be another ZUL COM wrapper object.");
+  check("JScript arrays", e.TypeName([[1, 2, 3], [4, 5, 6]]) + " " + e.TypeName([t, e, t]), "LONG[3,2] OBJREF[3]");
+  var m = new ActiveXObject("Zul.Object");
+  m.Init("Matrix", [[1, 2, 3], [4, 5, 6]]);
+  var data = new VBArray(m.Data);
+  check("Matrix from JScript", m.Rows + "x" + m.Cols + " " + data.getItem(0, 2) + data.getItem(1, 0), "3x2 34");
+  var ragged = [[[[1, 2], [3]], "[1] has 1 element, but [0] has 2 elements"],
+                [[[1], 2], "[1] is not an array, but [0] has 1 element"],
+                [[[1, [2]]], "[0][1] has 1 element, but [0][0] is not an array"]];
+  for (var i = 0; i < ragged.length; ++i) {
+    checkThrows("ragged " + i, function () { e.TypeName(ragged[i][0]); }, 0x80070057,
+                "Argument 1 is a ragged array: " + ragged[i][1] + ".");
+  }
   var other = newObject("Echo", "js");
   check("ProcName", other.ProcName, "js");
   checkThrows("object of another process", function () { other.TypeName(t); }, kFail,
@@ -93,8 +106,11 @@ group("calls", function () {
   checkThrows("Swap of values", function () { e.Swap(a, b); }, kFail,
               "Echo.Swap: argument 1 must be passed by reference (flag 0x0002).");
   e.SetVariable("x", 2.5);
-  e.Execute("print, x * 2, 'js'");
-  check("command output", e.Output, "5 js\r\n");
+  e.SetVariable("v", [[1, 2], [3, 4]]);
+  e.Execute("print, x * 2, 'js', v");
+  check("command output", e.Output, "5 js [[1, 2], [3, 4]]\r\n");
+  e.Execute("notify, 'ready', x");
+  check("notification", e.Notifications, "ready\t2.5\r\n");
   check("variable", e.GetVariable("x"), 2.5);
   checkThrows("Init twice", function () { e.Init("Echo"); }, 0x8000FFFF,
               "Init has already been called on this Zul.Object.");

@@ -27,6 +27,15 @@ Function SecondsUntilFree(o, limit)
   Err.Clear
 End Function
 
+' A job's notice comes on its own thread, after its process is free again.
+Function NoticeOf(o, limit)
+  Dim start
+  start = Timer
+  Do
+    NoticeOf = o.Notifications
+  Loop While NoticeOf = "" And Timer - start < limit
+End Function
+
 Sub Members()
   Dim e, x, u, r, name
   Set e = NewObject("Echo")
@@ -186,6 +195,7 @@ Sub Errors()
   seconds = SecondsUntilFree(x, 20)
   Check "the aborted job ends early", seconds < 2.5, True
   Check "free again", x.Echo(2), 2
+  Check "the job's notice", NoticeOf(w, 5), "aborted" & vbTab & "worker1" & vbCrLf
 
   ' Releasing a busy object aborts its job before it returns.
   w.Start 5000

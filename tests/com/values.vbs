@@ -8,7 +8,7 @@ Sub EchoCase(e, label, value, expected, zulType)
 End Sub
 
 Sub Scalars()
-  Dim e, d, text, lower, i
+  Dim e, d, text, lower, i, wide
   Set e = NewObject("Echo")
   EchoCase e, "Integer", CInt(-32768), CInt(-32768), "INT"
   EchoCase e, "Long", CLng("-2147483648"), CLng("-2147483648"), "LONG"
@@ -32,6 +32,14 @@ Sub Scalars()
   Check "Windows-1252 bytes counted by ZUL", t.Length(text), CLng(224)
   lower = "caf" & Chr(233) & " " & Chr(128) & Chr(156) & " xyz"
   Check "ZUL upper-cases only a to z", t.Upper(lower), "CAF" & Chr(233) & " " & Chr(128) & Chr(156) & " XYZ"
+
+  ' Whole numbers beyond 32 bits: a Long where they fit, else a Double.
+  e.Execute "wide = [2147483648 - 1, -9007199254740992, 2147483648 + 1]"
+  wide = e.GetVariable("wide")
+  Check "64-bit whole numbers", Show(wide) & " " & TypeName(wide(0)) & " " & TypeName(wide(2)), _
+    Show(Array(2147483647, -2^53, 2147483649)) & " Long Double"
+  e.Execute "wide = 2147483648 + 1"
+  Check "64-bit whole number", e.GetVariable("wide"), CDbl(2147483649)
 End Sub
 
 Sub ByReference()
@@ -61,6 +69,12 @@ Sub ByReference()
   g = Array(3, 2, 1)
   Check "Swap with a reference into the array", e.Swap(g, g(1)), CLng(0)
   Check "the swapped variable", g, 2
+
+  ' A typed array written back becomes an array of VARIANTs, as results do.
+  a = Array(1.5, 2.5, 3.5)
+  b = 0
+  r = e.Swap(a, b)
+  Check "typed array written back", Show(b) & " " & TypeName(b(2)), "(1.5, 2.5, 3.5) Double"
 End Sub
 
 Sub Arrays()
@@ -108,7 +122,7 @@ Sub Arrays()
   ' Array(1, 100000) holds an Integer and a Long; the first element sets the type.
   On Error Resume Next
   r = e.TypeName(Array(1, 100000))
-  CheckError "Long that does not fit the Integer array", kFail, "Element 1 of the array of variants is " & _
+  CheckError "Long that does not fit the Integer array", kFail, "Element (1) of the array of variants in argument 1 is " & _
     "VT_I4, which does not convert exactly to the array's element type VT_I2."
   On Error GoTo 0
   Check "Integer that fits the Long array", e.TypeName(Array(100000, 1)), "LONG[2]"

@@ -45,8 +45,8 @@ ZUL_HOST_API void SetLastError(DWORD dwErrCode);
 
 /* Sizes in units of the respective string; a negative length means "up to and including the terminator";
  * a destination size of 0 asks for the size needed; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER.
- * As on Windows 10 1709 and later, UTF-8 accepts lpDefaultChar and lpUsedDefaultChar: the default character
- * is never used (invalid input becomes U+FFFD), and *lpUsedDefaultChar reports whether any was replaced. */
+ * Every code page is UTF-8: as on Windows, WideCharToMultiByte refuses lpDefaultChar and lpUsedDefaultChar
+ * (ERROR_INVALID_PARAMETER), and a lone surrogate becomes U+FFFD. */
 ZUL_HOST_API int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                      LPWSTR lpWideCharStr, int cchWideChar);
 ZUL_HOST_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,

@@ -172,14 +172,14 @@ int MultiByteToWideChar(UINT /*CodePage*/, DWORD dwFlags, LPCSTR lpMultiByteStr,
 }
 
 int WideCharToMultiByte(UINT /*CodePage*/, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR /*lpDefaultChar*/,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         BOOL* lpUsedDefaultChar) {
+  // Every code page here is UTF-8, which takes neither a default character nor its flag.
   if (lpWideCharStr == nullptr || cchWideChar == 0 || (lpMultiByteStr == nullptr && cbMultiByte != 0) ||
-      cbMultiByte < 0) {
+      cbMultiByte < 0 || lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if ((dwFlags & ~kWideCharFlags) != 0) return Fail(ERROR_INVALID_FLAGS);
-  if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = FALSE;
   const std::size_t len =
       cchWideChar < 0 ? WideLength(lpWideCharStr) + 1 : static_cast<std::size_t>(cchWideChar);
   const std::size_t room = static_cast<std::size_t>(cbMultiByte);
@@ -202,10 +202,7 @@ int WideCharToMultiByte(UINT /*CodePage*/, DWORD dwFlags, LPCWSTR lpWideCharStr,
     out += n;
     if (out > INT_MAX) return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
-  if (replaced) {
-    if ((dwFlags & WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
-    if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = TRUE;
-  }
+  if (replaced && (dwFlags & WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_NO_UNICODE_TRANSLATION);
   return static_cast<int>(out);
 }
 
