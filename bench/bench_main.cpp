@@ -87,7 +87,8 @@ void WriteFigures(const FigureReporter& r, std::FILE* out) {
   const std::pair<const char*, const char*> shapes[] = {
       {"2d_4096_f64", "2d_4096_f64"},           {"2d_1000x3000_f64", "2d_1000x3000_f64"},
       {"2d_3x1000000_f64", "2d_3x1000000_f64"}, {"3d_256_f64", "3d_256_f64"},
-      {"2d_4096_i32", "2d_4096_i32"},           {"2d_4096_u8", "2d_4096_u8"}};
+      {"2d_4096_i32", "2d_4096_i32"},           {"2d_4096_u8", "2d_4096_u8"},
+      {"3d_9x2x60000_f64", "3d_9x2x60000_f64"}};
   for (const auto& [figure, bench] : shapes) {
     const std::string s = std::string("/") + bench;
     for (const char* way : {"in", "out"}) {

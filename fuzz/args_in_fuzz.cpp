@@ -209,13 +209,17 @@ class ArgumentBuilder {
     }
     if (dims == 0) cells = 0;
     uint64_t dataBytes = cells * psa->cbElements;
+    const bool plain = psa->cbElements == natural && natural != 0 && !HoldsPointer(truth);
     if (huge || dataBytes > kMaxDataBytes) {
-      // More than we would make: either no data at all, or an empty dimension somewhere.
-      if (in_.Flag() || dims == 0) {
+      // More than we would make: either no data at all, an empty dimension somewhere, or numbers in a
+      // shape past the size from which the reordering walk streams its stores (8 MiB), their data a pattern.
+      const uint32_t pick = in_.Below(4);
+      if ((pick & 1) != 0 || dims == 0) {
         Watch(psa, bytes - kHidden);
         psa->pvData = nullptr;
         return psa;
       }
+      if (pick == 2 && plain && dims > 1) return Large(block, bytes);
       psa->rgsabound[in_.Below(dims)].cElements = 0;
       cells = 0;
       dataBytes = 0;
@@ -251,6 +255,28 @@ class ArgumentBuilder {
     return psa;
   }
 
+  // Extents of 1 to 64 but one, which brings the data to 8 MiB and at most 1 MiB more.
+  SAFEARRAY* Large(uint8_t* block, std::size_t bytes) {
+    constexpr uint64_t kStreamed = 8 << 20;
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHidden);
+    const UINT rest = in_.Below(psa->cDims);
+    uint64_t dataBytes = psa->cbElements;
+    for (UINT k = 0; k < psa->cDims; ++k) {
+      const ULONG extent = 1 + in_.Below(64);
+      psa->rgsabound[k].cElements = k != rest && dataBytes * extent <= kStreamed / 8 ? extent : 1;
+      dataBytes *= psa->rgsabound[k].cElements;
+    }
+    psa->rgsabound[rest].cElements = static_cast<ULONG>((kStreamed + dataBytes - 1) / dataBytes);
+    dataBytes *= psa->rgsabound[rest].cElements;
+    Watch(block, bytes);
+    psa->pvData = std::malloc(dataBytes);
+    ZUL_FUZZ_CHECK(psa->pvData != nullptr);
+    blocks_.push_back(psa->pvData);
+    std::memset(psa->pvData, 0xA5, dataBytes);
+    Watch(psa->pvData, dataBytes);
+    return psa;
+  }
+
   Input& in_;
   ClientPool pool_;
   int budget_ = 256;
@@ -259,6 +285,11 @@ class ArgumentBuilder {
   std::vector<std::pair<const void*, std::size_t>> regions_;
   std::vector<std::vector<uint8_t>> copies_;
 };
+
+// A text holds its whole UTF-8 form: at most three bytes for each UTF-16 unit its length counts.
+bool WholeText(const BridgeString& text) {
+  return std::strlen(text.chars) <= 3 * static_cast<std::size_t>(text.length);
+}
 
 // What the bridge receives is what the record layout promises.
 void CheckReceived(const BridgeValue& value) {
@@ -277,12 +308,12 @@ void CheckReceived(const BridgeValue& value) {
       const auto* texts = static_cast<const BridgeString*>(array->data);
       for (int64_t i = 0; i < count; ++i) {
         ZUL_FUZZ_CHECK(texts[i].chars != nullptr);
-        ZUL_FUZZ_CHECK(std::strlen(texts[i].chars) <= static_cast<std::size_t>(texts[i].length));
+        ZUL_FUZZ_CHECK(WholeText(texts[i]));
       }
     }
   } else if (value.type == ZUL_TYP_STRING) {
     ZUL_FUZZ_CHECK(value.value.str.chars != nullptr && value.value.str.length >= 1);
-    ZUL_FUZZ_CHECK(std::strlen(value.value.str.chars) <= static_cast<std::size_t>(value.value.str.length));
+    ZUL_FUZZ_CHECK(WholeText(value.value.str));
   }
 }
 

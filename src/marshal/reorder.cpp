@@ -170,9 +170,10 @@ void Transpose(const unsigned char* src, int64_t srcStride, unsigned char* dst, 
 }
 
 // Reverses the order of n dimensions (sizes above 1) as slices over the first and the last one, one
-// slice per index of the ones between.
-template <int kSize, bool kStream>
-void CopyReorderedOfSize(const int64_t* d, int n, const unsigned char* from, unsigned char* to,
+// slice per index of the ones between. A slice is streamed only when its base lies on a 16-byte
+// boundary: the strides of the dimensions between need not keep one.
+template <int kSize>
+void CopyReorderedOfSize(bool stream, const int64_t* d, int n, const unsigned char* from, unsigned char* to,
                          ReorderDirection direction) {
   int64_t safeArrayStride[8];  // the last dimension's index fastest
   int64_t bridgeStride[8];     // dimension 0 fastest
@@ -182,16 +183,21 @@ void CopyReorderedOfSize(const int64_t* d, int n, const unsigned char* from, uns
   for (int k = 1; k < n; ++k) bridgeStride[k] = bridgeStride[k - 1] * d[k - 1];
 
   const int last = n - 1;
+  const bool toBridge = direction == ReorderDirection::kToBridge;
+  const int64_t fromStride = toBridge ? safeArrayStride[0] : bridgeStride[last];
+  const int64_t toStride = toBridge ? bridgeStride[last] : safeArrayStride[0];
+  const int64_t rows = toBridge ? d[0] : d[last];
+  const int64_t cols = toBridge ? d[last] : d[0];
   int64_t index[8] = {};
   int64_t safeArrayOffset = 0;
   int64_t bridgeOffset = 0;
   for (;;) {
-    if (direction == ReorderDirection::kToBridge) {
-      Transpose<kSize, kStream>(from + safeArrayOffset * kSize, safeArrayStride[0], to + bridgeOffset * kSize,
-                                bridgeStride[last], d[0], d[last]);
+    const unsigned char* source = from + (toBridge ? safeArrayOffset : bridgeOffset) * kSize;
+    unsigned char* destination = to + (toBridge ? bridgeOffset : safeArrayOffset) * kSize;
+    if (stream && reinterpret_cast<uintptr_t>(destination) % 16 == 0) {
+      Transpose<kSize, true>(source, fromStride, destination, toStride, rows, cols);
     } else {
-      Transpose<kSize, kStream>(from + bridgeOffset * kSize, bridgeStride[last], to + safeArrayOffset * kSize,
-                                safeArrayStride[0], d[last], d[0]);
+      Transpose<kSize, false>(source, fromStride, destination, toStride, rows, cols);
     }
     int k = 1;
     for (; k < last; ++k) {
@@ -204,20 +210,6 @@ void CopyReorderedOfSize(const int64_t* d, int n, const unsigned char* from, uns
     }
     if (k >= last) return;
   }
-}
-
-// The walk for elements of kSize bytes; when streamed, the destination lines bypass the caches.
-template <int kSize>
-void CopyOfSize(bool stream, const int64_t* d, int n, const unsigned char* from, unsigned char* to,
-                ReorderDirection direction) {
-#ifdef ZUL_REORDER_SSE2
-  if (stream) {
-    CopyReorderedOfSize<kSize, true>(d, n, from, to, direction);
-    _mm_sfence();  // the streamed lines are visible before the caller goes on
-    return;
-  }
-#endif
-  CopyReorderedOfSize<kSize, false>(d, n, from, to, direction);
 }
 
 }  // namespace
@@ -239,30 +231,28 @@ void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void*
     std::memcpy(destination, source, static_cast<std::size_t>(count) * elementSize);
     return;
   }
-  // Arrays larger than the caches are written past them, when every destination line of a tile
-  // starts on a 16-byte boundary: no line is read from memory only to be overwritten.
-  const int64_t bytes = count * elementSize;
-  int64_t lineStride = direction == ReorderDirection::kToBridge ? count / d[n - 1] : count / d[0];
-  lineStride *= elementSize;
-  const bool stream =
-      bytes >= kStreamBytes && reinterpret_cast<uintptr_t>(to) % 16 == 0 && lineStride % 16 == 0;
+  // Arrays larger than the caches are written past them, in the slices where every destination line
+  // of a tile starts on a 16-byte boundary: no line is read from memory only to be overwritten.
+  const int64_t lineStride =
+      (direction == ReorderDirection::kToBridge ? count / d[n - 1] : count / d[0]) * elementSize;
+  const bool stream = count * elementSize >= kStreamBytes && lineStride % 16 == 0;
   switch (elementSize) {
     case 1:
-      return CopyOfSize<1>(stream, d, n, source, destination, direction);
+      CopyReorderedOfSize<1>(stream, d, n, source, destination, direction);
+      break;
     case 2:
-      return CopyOfSize<2>(stream, d, n, source, destination, direction);
+      CopyReorderedOfSize<2>(stream, d, n, source, destination, direction);
+      break;
     case 4:
-      return CopyOfSize<4>(stream, d, n, source, destination, direction);
-    case 8:
-      return CopyOfSize<8>(stream, d, n, source, destination, direction);
-    default:
-      ForEachReordered(dims, m, [&](int64_t j, int64_t p) {
-        const int64_t fromIndex = direction == ReorderDirection::kToBridge ? p : j;
-        const int64_t toIndex = direction == ReorderDirection::kToBridge ? j : p;
-        std::memcpy(destination + toIndex * elementSize, source + fromIndex * elementSize, elementSize);
-        return true;
-      });
+      CopyReorderedOfSize<4>(stream, d, n, source, destination, direction);
+      break;
+    default:  // 8
+      CopyReorderedOfSize<8>(stream, d, n, source, destination, direction);
+      break;
   }
+#ifdef ZUL_REORDER_SSE2
+  if (stream) _mm_sfence();  // the streamed lines are visible before the caller goes on
+#endif
 }
 
 }  // namespace zul

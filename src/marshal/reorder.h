@@ -5,7 +5,7 @@
 // element ((i0*d1 + i1)*d2 + i2)*... + i(m-1), for dims d0..d(m-1) (1 to 8 of them).
 // - ForEachReordered visits the pairs one at a time in bridge order, for elements that are converted
 //   one by one (strings, VARIANTs, object references) and may stop the walk.
-// - CopyReordered moves plain elements that keep their size, in cache-sized tiles.
+// - CopyReordered moves plain elements (1, 2, 4 or 8 bytes) that keep their size, in cache-sized tiles.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +43,7 @@ enum class ReorderDirection {
   kToSafeArray,  // from a bridge block into a SAFEARRAY's block: to[p] = from[j]
 };
 
-// Copies every element of elementSize bytes between the two orders, with the result of
+// Copies every element of elementSize bytes (1, 2, 4 or 8) between the two orders, with the result of
 // ForEachReordered copying each pair. from and to hold the whole array and do not overlap.
 void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void* from, void* to,
                    ReorderDirection direction) noexcept;
