@@ -28,7 +28,8 @@ uint32_t BridgeElementSize(uint8_t code) {
 }  // namespace
 
 bool Consistent(const BridgeArray& a, uint8_t code) {
-  if (a.elementSize != BridgeElementSize(code) || a.elementCount < 0) return false;
+  const uint32_t size = BridgeElementSize(code);  // 0: a type that never travels out
+  if (size == 0 || a.elementSize != size || a.elementCount < 0) return false;
   int64_t count = 1;
   for (int k = 0; k < a.dimensionCount; ++k) {
     if (a.dims[k] < 0 || (a.dims[k] != 0 && count > INT64_MAX / a.dims[k])) return false;
