@@ -553,6 +553,7 @@ TEST_F(Classes, Echo) {
        {"E Swap | &R8(2):1,2 | &BSTR(1):z", "I4:0 &BSTR(1):z &R8(2):1,2"},
        {"E Swap | I4:1 | &I4:2", "E_FAIL Echo.Swap: argument 1 must be passed by reference (flag 0x0002)."},
        {"E Fill | &I4(3):1,2,3 | I2:7", "I4:3 &I4(3):7,7,7"},
+       {"E Fill | ~I4(1):1 | I4:7", "I4:1 &I4(1):7"},  // one element, changed in place
        {"E Fill | &I4(2):1,2 | R8:2.5", "E_FAIL Echo.Fill: 2.5 cannot be stored in a LONG array."},
        {"E Fill | &I4:1 | I4:2", "E_FAIL Echo.Fill: argument 1 must be a numeric or string array, not LONG."},
        {"E Fill | &I4(2):1,2 | BSTR:x", "E_FAIL Echo.Fill: argument 2 must be a numeric scalar, not STRING."},

@@ -518,7 +518,7 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
            " array for the result whose descriptor does not match its type and dimensions.";
   };
   const std::string kLongs = malformed("ZUL_TYP_LONG"), kDoubles = malformed("ZUL_TYP_DOUBLE");
-  enum Change { kNone, kClaimed, kNoDescriptor };
+  enum Change { kNone, kClaimed, kNoDescriptor, kHalfElements };
   const struct {
     VARIANT target;
     uint8_t code;
@@ -533,6 +533,7 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
       {empty, 42, "Unsupported data type: ZUL_TYP_UNDEF"},
       {empty, ZUL_TYP_LONG, kLongs.c_str(), {1, 1, 1, 1, 1, 1, 1, 1, 1}},
       {empty, ZUL_TYP_LONG, kLongs.c_str(), {3}, kNoDescriptor},
+      {empty, ZUL_TYP_DOUBLE, kDoubles.c_str(), {3}, kHalfElements},  // sizes agree, but not with the type
       {empty, ZUL_TYP_DOUBLE, kDoubles.c_str(), {int64_t{1} << 62}, kClaimed},  // bytes beyond 64 bits
       {empty, ZUL_TYP_BYTE, kBeyondUlong, {int64_t{1} << 32}, kClaimed},
       {empty, ZUL_TYP_DOUBLE, kAllocationFailed, {0x10000, 0x10001}, kClaimed},  // beyond a SAFEARRAY
@@ -543,6 +544,10 @@ TEST_F(MarshalTest, ArraysOutReplaceWhatTheTargetHeldOrFailWithTheirMessage) {
     VARIANT target = c.target;
     Result result(c.code, c.dims, c.change == kClaimed);
     if (c.change == kNoDescriptor) result.value.value.array = nullptr;
+    if (c.change == kHalfElements) {
+      result.value.value.array->elementSize /= 2;
+      result.value.value.array->totalBytes /= 2;
+    }
     const bool ok = c.message[0] == 0, byRef = (target.vt & VT_BYREF) != 0;
     ASSERT_EQ(MarshalArrayOut(context, kCaller, &result.value, &target, nullptr), ok);
     EXPECT_EQ(Message(), ok ? kUntouched : c.message);
