@@ -211,9 +211,10 @@ class ArgumentBuilder {
     uint64_t dataBytes = cells * psa->cbElements;
     const bool plain = psa->cbElements == natural && natural != 0 && !HoldsPointer(truth);
     if (huge || dataBytes > kMaxDataBytes) {
-      // More than we would make: either no data at all, an empty dimension somewhere, or numbers in a
-      // shape past the size from which the reordering walk streams its stores (8 MiB), their data a pattern.
-      const uint32_t pick = in_.Below(4);
+      // More than we would make: either no data at all, an empty dimension somewhere, or, rarely (each
+      // takes milliseconds), numbers in a shape past the size from which the reordering walk streams its
+      // stores (8 MiB), their data a pattern.
+      const uint32_t pick = in_.Below(8192);
       if ((pick & 1) != 0 || dims == 0) {
         Watch(psa, bytes - kHidden);
         psa->pvData = nullptr;
