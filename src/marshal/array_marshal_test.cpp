@@ -457,6 +457,7 @@ TEST_F(MarshalTest, ArraysInConvertMixedVariantsExactlyOrFailLeavingLaterArgumen
   expect(variants({Var(VT_I4, 1), Str("x")}), mixed("(1)", "VT_BSTR", "VT_I4"));
   expect(variants({Var(VT_I4, 1), Var(VT_I4, 2), Var(VT_R8, kOneAndAHalf)}), mixed("(2)", "VT_R8", "VT_I4"));
   expect(variants({Str("a"), Var(VT_I4, 1)}), mixed("(1)", "VT_I4", "VT_BSTR"));
+  expect(variants({Var(VT_I4, 1), Holding(VT_DISPATCH, nullptr)}), mixed("(1)", "VT_DISPATCH", "VT_I4"));
   // The client's own indexes, first dimension first.
   expect(vbMatrix(2, Str("x")), mixed("(0, 1)", "VT_BSTR", "VT_I4"));
   expect(vbMatrix(5, Var(VT_R8, kOneAndAHalf)), mixed("(1, 2)", "VT_R8", "VT_I4"));
