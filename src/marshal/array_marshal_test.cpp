@@ -425,8 +425,8 @@ TEST_F(MarshalTest, ArraysInConvertMixedVariantsExactlyOrFailLeavingLaterArgumen
     SysFreeString(args[2].bstrVal);
   };
   expect(variants({Var(VT_I4, 1), Var(VT_I2, 7), Var(VT_R8, kThree), Var(VT_UI1, 5), Var(VT_BOOL, 0xFFFF),
-                   Holding(VT_BYREF | VT_I8, &nine)}),
-         "", ZUL_TYP_LONG, {1, 7, 3, 5, 1, 9});
+                   Holding(VT_BYREF | VT_I8, &nine), Var(VT_UI8, 4)}),
+         "", ZUL_TYP_LONG, {1, 7, 3, 5, 1, 9, 4});
   expect(variants({Var(VT_R8, kHalf), Var(VT_R4, 0x3E800000), Var(VT_I4, 3), Var(VT_CY, 15000)}), "",
          ZUL_TYP_DOUBLE, {kHalf, Raw(0.25), kThree, kOneAndAHalf});
   expect(variants({Var(VT_UINT, 0x12345), Var(VT_UI2, 3)}), "", ZUL_TYP_UINT, {0x2345, 3});
