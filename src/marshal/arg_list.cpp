@@ -8,9 +8,7 @@ bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* 
                    BridgeArgList& list) {
   if (count == 0) return true;
   if (count < 0 || args == nullptr) {
-    const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
-    if (wrapper == nullptr) return false;
-    return Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
+    return FailArgumentList(context, cookie, count);
   }
   const auto n = static_cast<std::size_t>(count);
   list.values.reset(new BridgeValue[n]());

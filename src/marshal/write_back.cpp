@@ -155,9 +155,7 @@ bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const Bri
                    VARIANT* args, uint32_t* argFlags) {
   if (count == 0 || argFlags == nullptr) return true;  // without flags nothing is written back
   if (count < 0 || !list.pointers || args == nullptr) {
-    const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
-    if (wrapper == nullptr) return false;
-    return Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
+    return FailArgumentList(context, cookie, count);
   }
   const auto writeBack = [&](int32_t i) {
     const ArgumentScope scope(i + 1);
