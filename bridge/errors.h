@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "zul/qel.h"
+
 namespace zul::bridge {
 
 inline constexpr int32_t kInternal = -1000;
@@ -27,10 +29,10 @@ inline constexpr int32_t kNoEvents = -1016;
 inline constexpr int32_t kSyntaxError = -1021;
 inline constexpr int32_t kUndefinedVariable = -1022;
 inline constexpr int32_t kEvaluationError = -1023;
-inline constexpr int32_t kBusy = -2001;
-inline constexpr int32_t kAborted = -2002;
-inline constexpr int32_t kOtherProcess = -2003;
-inline constexpr int32_t kNothingToAbort = -2004;
+inline constexpr int32_t kBusy = ZUL_QEL_ERROR_BUSY;
+inline constexpr int32_t kAborted = ZUL_QEL_ERROR_ABORTED;
+inline constexpr int32_t kOtherProcess = ZUL_QEL_ERROR_OTHER_PROCESS;
+inline constexpr int32_t kNothingToAbort = ZUL_QEL_ERROR_NOTHING_TO_ABORT;
 
 class BridgeError : public std::runtime_error {
  public:

@@ -47,6 +47,15 @@ enum ZulTypeCode {
   ZUL_TYP_ULONG64 = 15
 };
 
+/* Error codes of ZUL_QEL_GetLastError that callers act on; any other negative code is a plain failure. */
+enum ZulQelError {
+  ZUL_QEL_ERROR_BUSY = -2001,             /* the object's process is running another call */
+  ZUL_QEL_ERROR_ABORTED = -2002,          /* the call was aborted */
+  ZUL_QEL_ERROR_OTHER_PROCESS = -2003,    /* the object belongs to another process */
+  ZUL_QEL_ERROR_NOTHING_TO_ABORT = -2004, /* an abort found no activity */
+  ZUL_QEL_ERROR_ABORT_REQUESTED = -4001   /* the process stopped the call on a user's request */
+};
+
 /* Bits of BridgeValue.flags. */
 #define ZUL_VALUEFLAG_ARRAY 0x04u         /* value.array points to a BridgeArray */
 #define ZUL_VALUEFLAG_BRIDGE_MEMORY 0x10u /* the value holds bridge memory that its owner must give back */

@@ -3,6 +3,7 @@
 #include "error/failure.h"
 #include "error/messages.h"
 #include "error/strings.h"
+#include "zul/qel.h"
 
 namespace zul {
 
@@ -16,8 +17,11 @@ struct BridgeErrorRow {
 
 // Tested in this order; any other code is E_FAIL.
 constexpr BridgeErrorRow kBridgeErrors[] = {
-    {-4001, E_ABORT, nullptr}, {-2004, E_FAIL, kNoActivityMessage},   {-2003, E_ACCESSDENIED, nullptr},
-    {-2002, E_ABORT, nullptr}, {-2001, E_ACCESSDENIED, kBusyMessage},
+    {ZUL_QEL_ERROR_ABORT_REQUESTED, E_ABORT, nullptr},
+    {ZUL_QEL_ERROR_NOTHING_TO_ABORT, E_FAIL, kNoActivityMessage},
+    {ZUL_QEL_ERROR_OTHER_PROCESS, E_ACCESSDENIED, nullptr},
+    {ZUL_QEL_ERROR_ABORTED, E_ABORT, nullptr},
+    {ZUL_QEL_ERROR_BUSY, E_ACCESSDENIED, kBusyMessage},
 };
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace zul {
 // The context's state gets code -1 and text. Throws BstrFailure when the text cannot be stored.
 void SetContextError(ErrorState& contextError, const char* text);
 
-// Turns a bridge error code into an HRESULT. The busy (-2001) and no-activity (-2004) codes also
+// Turns a bridge error code into an HRESULT. The busy and nothing-to-abort codes also
 // put their code and text on the context's state, never on a wrapper's. Throws BstrFailure.
 HRESULT MapBridgeError(ErrorState& contextError, int32_t bridgeCode);
 
