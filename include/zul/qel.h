@@ -76,7 +76,7 @@ typedef struct BridgeArray {
   void* data;           /* totalBytes bytes of bridge memory */
   uint8_t dimensionCount; /* 1 to 8 */
   uint8_t reserved1[7];
-  int64_t dims[8];      /* dims[0] first; unused entries 0 */
+  int64_t dims[8];      /* dims[0] first; unused entries 0 (1 after a reordering walk of 2 or more dims) */
   uint8_t reserved2[24];
 } BridgeArray;
 
