@@ -73,15 +73,9 @@ HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARI
     Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
     if (g_bridge.entries.CreateObject(cookie, argCount, values.args.pointers.get(), values.args.flags.get(),
                                       createParam1, createParam2, createParam3) < 0) {
-      // Both the wrapper and the context hold the bridge's error afterwards.
-      ErrorState& error = frame.wrapper.error;
-      error.ClearMessage();
-      int32_t code = -1;
-      error.SetMessage(g_bridge.entries.GetLastError(&code));
-      const HRESULT hr = MapBridgeError(context.lastError, code);
-      error.SetCode(code);
-      context.lastError.SetCode(code);
-      context.lastError.SetMessage(error.CopyMessage());
+      const HRESULT hr = CaptureBridgeError(frame.wrapper.error, context.lastError);
+      context.lastError.SetCode(frame.wrapper.error.Code());  // creation alone: the context too
+      context.lastError.SetMessage(frame.wrapper.error.CopyMessage());
       throw HResultFailure{hr};
     }
     Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
