@@ -32,7 +32,7 @@ class Transaction {
     return result;
   }
   // For registration, whose transaction on cookie 0 is ended whatever its beginning said.
-  void Adopt() noexcept { open_ = true; }
+  void AlwaysEnd() noexcept { open_ = true; }
   void End() noexcept {
     if (open_) g_bridge.entries.EndTransaction(cookie_);
     open_ = false;

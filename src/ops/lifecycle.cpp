@@ -5,10 +5,13 @@ namespace zul::ops {
 
 namespace {
 
+// What a successful release or destruction does with the wrapper's record.
+enum class AfterSuccess { kKeepRecord, kRemoveRecord };
+
 // The common shape of release and destruction: one bridge call inside a transaction; the bridge's
 // error goes to the wrapper before a transaction that began is ended.
 template <class Call>
-HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool removeOnSuccess) {
+HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, AfterSuccess after) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
@@ -16,7 +19,7 @@ HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool
   if (transaction.Begin() < 0 || call(cookie) < 0)
     return CaptureBridgeError(wrapper->error, context.lastError);
   transaction.End();
-  if (removeOnSuccess) context.RemoveWrapper(cookie);
+  if (after == AfterSuccess::kRemoveRecord) context.RemoveWrapper(cookie);
   return S_OK;
 }
 
@@ -30,7 +33,7 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
   // The transaction on cookie 0 is ended on every path from here, even when it did not begin.
   Transaction transaction(0);
   transaction.Begin();
-  transaction.Adopt();
+  transaction.AlwaysEnd();
   struct SetCallbackContext {
     PalContext& context;
     ~SetCallbackContext() {
@@ -57,12 +60,14 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
 
 HRESULT ReleaseWrapper(PalContext& context, int32_t cookie) {
   return CallInTransaction(
-      context, cookie, [](int32_t c) { return g_bridge.entries.ReleaseWrapper(c); }, true);
+      context, cookie, [](int32_t c) { return g_bridge.entries.ReleaseWrapper(c); },
+      AfterSuccess::kRemoveRecord);
 }
 
 HRESULT DestroyObject(PalContext& context, int32_t cookie) {
   return CallInTransaction(
-      context, cookie, [](int32_t c) { return g_bridge.entries.DestroyObject(c); }, false);
+      context, cookie, [](int32_t c) { return g_bridge.entries.DestroyObject(c); },
+      AfterSuccess::kKeepRecord);
 }
 
 HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARIANT* args, uint32_t* argFlags,
