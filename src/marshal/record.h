@@ -72,11 +72,4 @@ bool Fail(WrapperInfo& wrapper, Msg msg, const First& first, const Rest&... rest
   return Fail(wrapper, FormatMessage(MessageText(msg), FormatArg(first), FormatArg(rest)...).c_str());
 }
 
-// Records why an argument list cannot be read (a negative count or no list) and reports failure.
-inline bool FailArgumentList(PalContext& context, int32_t cookie, int32_t count) {
-  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
-  return wrapper != nullptr &&
-         Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
-}
-
 }  // namespace zul

@@ -153,10 +153,6 @@ void RecordSent(BridgeArgList& list, int32_t i, int32_t count) {
 
 bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const BridgeArgList& list,
                    VARIANT* args, uint32_t* argFlags) {
-  if (count == 0 || argFlags == nullptr) return true;  // without flags nothing is written back
-  if (count < 0 || !list.pointers || args == nullptr) {
-    return FailArgumentList(context, cookie, count);
-  }
   const auto writeBack = [&](int32_t i) {
     const ArgumentScope scope(i + 1);
     return MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i]);

@@ -72,18 +72,15 @@ HRESULT DestroyObject(PalContext& context, int32_t cookie) {
 
 HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARIANT* args, uint32_t* argFlags,
                      uint32_t createParam1, uint32_t createParam2, uintptr_t createParam3) {
-  return RunInFrame(context, cookie, nullptr, [&](Frame& frame) {
-    FrameValues& values = frame.values;
-    values.count = argCount;
-    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
-    if (g_bridge.entries.CreateObject(cookie, argCount, values.args.pointers.get(), values.args.flags.get(),
-                                      createParam1, createParam2, createParam3) < 0) {
+  return RunInFrame(context, cookie, nullptr, {argCount, args, argFlags}, [&](Frame& frame) {
+    if (g_bridge.entries.CreateObject(cookie, frame.in.count, frame.Args(), frame.ArgFlags(), createParam1,
+                                      createParam2, createParam3) < 0) {
       const HRESULT hr = CaptureBridgeError(frame.wrapper.error, context.lastError);
       context.lastError.SetCode(frame.wrapper.error.Code());  // creation alone: the context too
       context.lastError.SetMessage(frame.wrapper.error.CopyMessage());
       throw HResultFailure{hr};
     }
-    Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
+    frame.WriteBack();
     return S_OK;
   });
 }
