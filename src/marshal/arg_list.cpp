@@ -4,6 +4,9 @@
 
 namespace zul {
 
+static_assert(ArgFlag::InOnly == ZUL_QEL_ARGFLAG_IN_ONLY && ArgFlag::WriteBack == ZUL_QEL_ARGFLAG_WRITE_BACK,
+              "the bridge reads the low half of the caller's flag words as they are");
+
 bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* args, uint32_t* argFlags,
                    BridgeArgList& list) {
   if (count == 0) return true;

@@ -59,7 +59,7 @@ void Describe(const BridgeValue& value, Sink& sink) {
   const uint8_t head[] = {value.type, static_cast<uint8_t>(value.flags & ~ValueFlag::BridgeMemory)};
   sink.Add(head, sizeof head);
   if (!sink.Same()) return;
-  if ((value.flags & ValueFlag::Array) == 0 || (value.flags & kNotAnArrayOnTheWayOut) != 0) {
+  if ((value.flags & ValueFlag::Array) == 0 || (value.flags & ValueFlag::ScalarOut) != 0) {
     if (value.type == ZUL_TYP_STRING) return DescribeText(value.value.str, sink);
     return sink.Add(&value.value, value.type < std::size(kScalarBytes) ? kScalarBytes[value.type] : 16);
   }
