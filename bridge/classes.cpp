@@ -1,12 +1,6 @@
 #include "classes.h"
 
 namespace zul::bridge {
-namespace {
-
-constexpr uint32_t kInOnly = 0x0001;
-constexpr uint32_t kWriteBack = 0x0002;
-
-}  // namespace
 
 Value CallContext::Arg(int index) const {
   return ReadValue(values[index], "argument " + std::to_string(index + 1));
@@ -14,7 +8,7 @@ Value CallContext::Arg(int index) const {
 
 BridgeValue& CallContext::ByReference(int index) const {
   const uint32_t flag = flags != nullptr ? flags[index] : 0;
-  if ((flag & kWriteBack) == 0 || (flag & kInOnly) != 0) {
+  if ((flag & ZUL_QEL_ARGFLAG_WRITE_BACK) == 0 || (flag & ZUL_QEL_ARGFLAG_IN_ONLY) != 0) {
     Bad("argument " + std::to_string(index + 1) + " must be passed by reference (flag 0x0002)");
   }
   if (values[index] == nullptr) Arg(index);  // reports the null record

@@ -333,8 +333,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const int64_t failBlock = in.OneIn(4) ? 1 + in.Below(8) : 0;
   const int64_t failBstr = in.OneIn(8) ? 1 + in.Below(4) : 0;
   const int32_t cookie = in.OneIn(32) ? kCaller + 1 : kCaller;
-  int32_t count = static_cast<int32_t>(in.Below(9));
-  if (in.OneIn(32)) count = -1;
+  const auto count = static_cast<int32_t>(in.Below(9));  // the call frame refuses negative counts
   const bool withFlags = !in.OneIn(8);
 
   WrapperInfo& wrapper = *context.FindWrapper(kCaller);

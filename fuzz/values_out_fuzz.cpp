@@ -372,7 +372,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         std::copy(pointers.begin(), pointers.end(), list.pointers.get());
         for (std::size_t i = 0; i < args.size(); ++i)
           if (in.OneIn(2)) RecordSent(list, static_cast<int32_t>(i), static_cast<int32_t>(args.size()));
-        WriteBackArgs(context, kCaller, count, list, args.data(), withFlags ? flags.data() : nullptr);
+        // The call frame writes back only what flags ask for.
+        if (withFlags) WriteBackArgs(context, kCaller, count, list, args.data(), flags.data());
       }
     } catch (const BstrFailure&) {
     } catch (const std::bad_alloc&) {

@@ -59,6 +59,14 @@ enum ZulQelError {
 /* Bits of BridgeValue.flags. */
 #define ZUL_VALUEFLAG_ARRAY 0x04u         /* value.array points to a BridgeArray */
 #define ZUL_VALUEFLAG_BRIDGE_MEMORY 0x10u /* the value holds bridge memory that its owner must give back */
+#define ZUL_VALUEFLAG_SCALAR_OUT 0x20u    /* a scalar on the way out, even with ZUL_VALUEFLAG_ARRAY set */
+
+/* Bits of the argument flag words that a bridge reads (the low 16 bits of each caller's word). */
+#define ZUL_QEL_ARGFLAG_IN_ONLY 0x0001u    /* the argument is constant */
+#define ZUL_QEL_ARGFLAG_WRITE_BACK 0x0002u /* the caller writes the argument's record back after the call */
+
+/* The most dimensions an array value has. */
+#define ZUL_QEL_MAX_DIMENSIONS 8
 
 /* A string value, or one element of a string array. */
 typedef struct BridgeString {
@@ -74,9 +82,9 @@ typedef struct BridgeArray {
   int64_t totalBytes;   /* elementSize * elementCount */
   int64_t elementCount; /* product of the used dimension sizes */
   void* data;           /* totalBytes bytes of bridge memory */
-  uint8_t dimensionCount; /* 1 to 8 */
+  uint8_t dimensionCount; /* 1 to ZUL_QEL_MAX_DIMENSIONS */
   uint8_t reserved1[7];
-  int64_t dims[8];      /* dims[0] first; unused entries 0 (1 after a reordering walk of 2 or more dims) */
+  int64_t dims[ZUL_QEL_MAX_DIMENSIONS]; /* dims[0] first; unused entries 0 (1 after a reordering walk of 2+) */
   uint8_t reserved2[24];
 } BridgeArray;
 
@@ -187,6 +195,7 @@ ZUL_QEL_API int32_t ZUL_QEL_DestroyZULProcess(const char* procName);
 namespace zul::ValueFlag {
 inline constexpr uint8_t Array = ZUL_VALUEFLAG_ARRAY;
 inline constexpr uint8_t BridgeMemory = ZUL_VALUEFLAG_BRIDGE_MEMORY;
+inline constexpr uint8_t ScalarOut = ZUL_VALUEFLAG_SCALAR_OUT;
 }  // namespace zul::ValueFlag
 #endif
 

@@ -10,13 +10,6 @@
 
 namespace zul {
 
-namespace {
-
-// Longer texts are not converted: their converted size, up to 3 bytes a unit, must fit an int.
-constexpr std::size_t kMaxConvertedUnits = 0x2AAAAAAA;
-
-}  // namespace
-
 std::size_t WideLength(const OLECHAR* text) noexcept {
   std::size_t length = 0;
   while (text[length] != 0) ++length;

@@ -2,12 +2,19 @@
 // Narrow texts are in the thread's ANSI code page (CP_THREAD_ACP) in both directions.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <memory>
 
 #include "platform/resources.h"
 
 namespace zul {
+
+// The longest texts converted, in UTF-16 units, so that every size handed to the converters and to
+// SysAllocStringLen fits an int: a BSTR takes 2 bytes a unit, its code-page form up to 3.
+inline constexpr std::size_t kMaxBstrUnits = 0x3FFFFFFF;
+inline constexpr std::size_t kMaxConvertedUnits = 0x2AAAAAAA;
+static_assert(kMaxBstrUnits == INT_MAX / 2 && kMaxConvertedUnits == INT_MAX / 3);
 
 // Replaces field with text converted to UTF-16; a null text leaves the field null.
 // Throws BstrFailure (field left null) when the BSTR cannot be allocated or converted.

@@ -4,12 +4,12 @@
 
 namespace zul {
 
+static_assert(ArgFlag::InOnly == ZUL_QEL_ARGFLAG_IN_ONLY && ArgFlag::WriteBack == ZUL_QEL_ARGFLAG_WRITE_BACK,
+              "the bridge reads the low half of the caller's flag words as they are");
+
 bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* args, uint32_t* argFlags,
                    BridgeArgList& list) {
   if (count == 0) return true;
-  if (count < 0 || args == nullptr) {
-    return FailArgumentList(context, cookie, count);
-  }
   const auto n = static_cast<std::size_t>(count);
   list.values.reset(new BridgeValue[n]());
   list.pointers.reset(new BridgeValue*[n]());

@@ -12,8 +12,6 @@ namespace zul {
 
 namespace {
 
-constexpr int kMaxDimensions = 8;
-
 bool IsObject(VARTYPE vt) {
   return vt == VT_DISPATCH || vt == VT_UNKNOWN;
 }
@@ -104,7 +102,8 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
 
   if (psa == nullptr) return Fail(*wrapper, Msg::kNullReference, ArgumentName(), VarTypeName(arg->vt));
   if (psa->cDims == 0) return Fail(*wrapper, Msg::kNoDimensions, ArgumentName(), VarTypeName(arg->vt));
-  if (psa->cDims > kMaxDimensions) return Fail(*wrapper, Msg::kTooManyDimensions, kMaxDimensions);
+  if (psa->cDims > ZUL_QEL_MAX_DIMENSIONS)
+    return Fail(*wrapper, Msg::kTooManyDimensions, ZUL_QEL_MAX_DIMENSIONS);
   if (psa->pvData == nullptr) return Fail(*wrapper, Msg::kNoArrayData, ArgumentName(), VarTypeName(arg->vt));
   const int m = psa->cDims;
   bool empty = false;
@@ -180,7 +179,7 @@ bool MarshalArrayIn(PalContext& context, int32_t cookie, const VARIANT* arg, Bri
 
   ElementsIn elements(cookie, *wrapper, *psa, elementType, code, destinationSize, variants);
   if (reorder && m > 1) {
-    for (int k = m; k < kMaxDimensions; ++k) array->dims[k] = 1;
+    for (int k = m; k < ZUL_QEL_MAX_DIMENSIONS; ++k) array->dims[k] = 1;
     // An empty dimension leaves nothing to walk; the others may be too large to multiply in 64 bits.
     if (elementCount == 0) return true;
     if (plain) {

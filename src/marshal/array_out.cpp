@@ -11,8 +11,6 @@ namespace zul {
 
 namespace {
 
-constexpr int kMaxDimensions = 8;
-
 bool Replaceable(const SAFEARRAY& psa) {
   return (psa.fFeatures & (FADF_STATIC | FADF_FIXEDSIZE)) == 0 && psa.cLocks == 0;
 }
@@ -97,7 +95,7 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
     return Fail(*wrapper, Msg::kUnsupportedType, ZulTypeName(value->type));
   }
   const int m = a != nullptr ? a->dimensionCount : 0;
-  if (m == 0 || m > kMaxDimensions || !Consistent(*a, value->type)) {
+  if (m == 0 || m > ZUL_QEL_MAX_DIMENSIONS || !Consistent(*a, value->type)) {
     return Fail(*wrapper, Msg::kMalformedBridgeArray, ZulTypeName(value->type), ArgumentName());
   }
 
@@ -125,7 +123,7 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
   SAFEARRAY* psa = entryType == VT_EMPTY ? nullptr : *slot;
   UniqueSafeArray created;
   if (psa == nullptr || Replaceable(*psa)) {
-    SAFEARRAYBOUND bounds[kMaxDimensions];
+    SAFEARRAYBOUND bounds[ZUL_QEL_MAX_DIMENSIONS];
     for (int k = 0; k < m; ++k) {
       if (a->dims[k] > 0xFFFFFFFFll) return Fail(*wrapper, Msg::kDimensionTooLarge);
       // SafeArrayCreateEx stores the list it is given in reverse: rgsabound[k] must hold dims[k].

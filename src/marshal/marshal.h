@@ -26,9 +26,10 @@ struct BridgeArgList {
   std::unique_ptr<std::string[]> sent;
 };
 
-// Converts count arguments into list. count 0 allocates nothing; a negative count fails. On failure
-// the values converted so far stay in list for ReleaseArgList. Throws std::bad_alloc when the arrays
-// cannot be allocated.
+// Converts count arguments into list: count is not negative and args holds count VARIANTs (the call
+// frame checks both); argFlags may be null (every argument in-only with Reorder). count 0 allocates
+// nothing. On failure the values converted so far stay in list for ReleaseArgList. Throws
+// std::bad_alloc when the arrays cannot be allocated.
 bool MarshalArgsIn(PalContext& context, int32_t cookie, int32_t count, VARIANT* args, uint32_t* argFlags,
                    BridgeArgList& list);
 
@@ -61,7 +62,8 @@ bool MarshalArrayOut(PalContext& context, int32_t cookie, const BridgeValue* val
 // Throws std::bad_alloc.
 void RecordSent(BridgeArgList& list, int32_t i, int32_t count);
 
-// Writes back every argument whose caller's flag word has ArgFlag::WriteBack, except one flagged
+// For the count arguments that MarshalArgsIn converted into list, with their flag words (not null),
+// writes back every argument whose caller's flag word has ArgFlag::WriteBack, except one flagged
 // WriteBackChanged that the bridge left as it was sent; stops at the first failure. Arguments whose
 // reference chain goes through an array that another one's VARIANT holds are written first, so no
 // write goes through memory that an earlier write freed. Throws std::bad_alloc.

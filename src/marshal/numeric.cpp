@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "marshal/types.h"
+
 namespace zul {
 
 namespace {
@@ -153,10 +155,10 @@ bool NumberFromStorage(VARTYPE vt, const void* storage, Number& number) noexcept
       number = Real(Load<double>(storage));
       return true;
     case VT_CY:
-      number = Real(static_cast<double>(Load<int64_t>(storage)) / 10000.0);
+      number = Real(static_cast<double>(Load<int64_t>(storage)) / kCurrencyScale);
       return true;
     case VT_BOOL:
-      number = Unsigned(Load<uint16_t>(storage) == 0xFFFF ? 1 : 0);
+      number = Unsigned(Load<VARIANT_BOOL>(storage) == VARIANT_TRUE ? 1 : 0);
       return true;
     default:
       return false;
@@ -200,9 +202,10 @@ bool StoreNumber(const Number& number, VARTYPE vt, void* storage) noexcept {
     case VT_CY: {
       double value = 0;
       if (!ExactDouble(number, value)) return false;
-      const double scaled = value * 10000.0;
+      const double scaled = value * kCurrencyScale;
       int64_t units = 0;
-      if (!ExactInteger(Real(scaled), units) || static_cast<double>(units) / 10000.0 != value) return false;
+      if (!ExactInteger(Real(scaled), units) || static_cast<double>(units) / kCurrencyScale != value)
+        return false;
       Put(storage, units);
       return true;
     }
@@ -218,28 +221,10 @@ bool StoreNumber(const Number& number, VARTYPE vt, void* storage) noexcept {
 }
 
 bool StoreBridgeNumber(const Number& number, uint8_t code, void* field) noexcept {
-  switch (code) {
-    case ZUL_TYP_BYTE:
-      return StoreNumber(number, VT_UI1, field);
-    case ZUL_TYP_INT:
-      return StoreNumber(number, VT_I2, field);
-    case ZUL_TYP_LONG:
-      return StoreNumber(number, VT_I4, field);
-    case ZUL_TYP_FLOAT:
-      return StoreNumber(number, VT_R4, field);
-    case ZUL_TYP_DOUBLE:
-      return StoreNumber(number, VT_R8, field);
-    case ZUL_TYP_UINT:
-      return StoreNumber(number, VT_UI2, field);
-    case ZUL_TYP_ULONG:
-      return StoreNumber(number, VT_UI4, field);
-    case ZUL_TYP_LONG64:
-      return StoreNumber(number, VT_I8, field);
-    case ZUL_TYP_ULONG64:
-      return StoreNumber(number, VT_UI8, field);
-    default:
-      return false;
-  }
+  // A string's VARTYPE stores no number.
+  VARTYPE vt = VT_EMPTY;
+  uint32_t size{};
+  return OutputVarType(code, vt, size) && StoreNumber(number, vt, field);
 }
 
 }  // namespace zul

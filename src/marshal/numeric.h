@@ -23,6 +23,9 @@ void Put(void* storage, T value) noexcept {
   std::memcpy(storage, &value, sizeof value);
 }
 
+// A VT_CY holds its value in units of 1/10000.
+inline constexpr double kCurrencyScale = 10000.0;
+
 struct Number {
   enum class Kind { kSigned, kUnsigned, kReal };
   Kind kind = Kind::kSigned;

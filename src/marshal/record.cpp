@@ -26,8 +26,8 @@ std::string ArgumentName() {
 std::string ElementName(const SAFEARRAY& psa, int64_t offset) {
   // The last stored bound's index varies fastest and is the client's first (OLE Automation stores
   // the bounds reversed).
-  int64_t index[8] = {};
-  const int m = psa.cDims < 8 ? psa.cDims : 8;
+  int64_t index[ZUL_QEL_MAX_DIMENSIONS] = {};
+  const int m = psa.cDims < ZUL_QEL_MAX_DIMENSIONS ? psa.cDims : ZUL_QEL_MAX_DIMENSIONS;
   for (int k = m - 1; k >= 0; --k) {
     const int64_t extent = psa.rgsabound[k].cElements;
     index[k] = extent != 0 ? offset % extent : 0;

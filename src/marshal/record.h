@@ -16,11 +16,8 @@ namespace zul {
 // The references followed before a chain counts as malformed (a VARIANT may point at itself).
 inline constexpr int kMaxReferenceDepth = 64;
 
-// A bridge value flag: the value is a scalar on the way out even where ValueFlag::Array is set.
-inline constexpr uint8_t kNotAnArrayOnTheWayOut = 0x20;
-
-// Whether an array descriptor of dimensionCount 1 to 8 is what its type and dimensions say: never
-// trust one further than that.
+// Whether an array descriptor of dimensionCount 1 to ZUL_QEL_MAX_DIMENSIONS is what its type and dimensions
+// say: never trust one further than that.
 bool Consistent(const BridgeArray& a, uint8_t code);
 
 // Records text on the wrapper with code -1 and reports failure.
@@ -70,13 +67,6 @@ decltype(auto) FormatArg(const T& arg) {
 template <class First, class... Rest>
 bool Fail(WrapperInfo& wrapper, Msg msg, const First& first, const Rest&... rest) {
   return Fail(wrapper, FormatMessage(MessageText(msg), FormatArg(first), FormatArg(rest)...).c_str());
-}
-
-// Records why an argument list cannot be read (a negative count or no list) and reports failure.
-inline bool FailArgumentList(PalContext& context, int32_t cookie, int32_t count) {
-  const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
-  return wrapper != nullptr &&
-         Fail(*wrapper, count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, count);
 }
 
 }  // namespace zul

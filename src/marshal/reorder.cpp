@@ -175,8 +175,8 @@ void Transpose(const unsigned char* src, int64_t srcStride, unsigned char* dst, 
 template <int kSize>
 void CopyReorderedOfSize(bool stream, const int64_t* d, int n, const unsigned char* from, unsigned char* to,
                          ReorderDirection direction) {
-  int64_t safeArrayStride[8];  // the last dimension's index fastest
-  int64_t bridgeStride[8];     // dimension 0 fastest
+  int64_t safeArrayStride[ZUL_QEL_MAX_DIMENSIONS];  // the last dimension's index fastest
+  int64_t bridgeStride[ZUL_QEL_MAX_DIMENSIONS];     // dimension 0 fastest
   safeArrayStride[n - 1] = 1;
   for (int k = n - 2; k >= 0; --k) safeArrayStride[k] = safeArrayStride[k + 1] * d[k + 1];
   bridgeStride[0] = 1;
@@ -188,7 +188,7 @@ void CopyReorderedOfSize(bool stream, const int64_t* d, int n, const unsigned ch
   const int64_t toStride = toBridge ? bridgeStride[last] : safeArrayStride[0];
   const int64_t rows = toBridge ? d[0] : d[last];
   const int64_t cols = toBridge ? d[last] : d[0];
-  int64_t index[8] = {};
+  int64_t index[ZUL_QEL_MAX_DIMENSIONS] = {};
   int64_t safeArrayOffset = 0;
   int64_t bridgeOffset = 0;
   for (;;) {
@@ -217,7 +217,7 @@ void CopyReorderedOfSize(bool stream, const int64_t* d, int n, const unsigned ch
 void CopyReordered(const int64_t* dims, int m, uint32_t elementSize, const void* from, void* to,
                    ReorderDirection direction) noexcept {
   // Dimensions of size 1 change neither order; without them the walk is a reversal of n dimensions.
-  int64_t d[8];
+  int64_t d[ZUL_QEL_MAX_DIMENSIONS];
   int n = 0;
   int64_t count = 1;
   for (int k = 0; k < m; ++k) {

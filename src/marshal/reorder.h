@@ -2,13 +2,15 @@
 // (the last stored bound's index fastest, as OLE Automation lays arrays out).
 //
 // Both forms pair the same elements: bridge element j = i0 + d0*(i1 + d1*(i2 + ...)) with SAFEARRAY
-// element ((i0*d1 + i1)*d2 + i2)*... + i(m-1), for dims d0..d(m-1) (1 to 8 of them).
+// element ((i0*d1 + i1)*d2 + i2)*... + i(m-1), for dims d0..d(m-1) (1 to ZUL_QEL_MAX_DIMENSIONS).
 // - ForEachReordered visits the pairs one at a time in bridge order, for elements that are converted
 //   one by one (strings, VARIANTs, object references) and may stop the walk.
 // - CopyReordered moves plain elements (1, 2, 4 or 8 bytes) that keep their size, in cache-sized tiles.
 #pragma once
 
 #include <cstdint>
+
+#include "zul/qel.h"
 
 namespace zul {
 
@@ -19,10 +21,10 @@ bool ForEachReordered(const int64_t* dims, int m, Visit&& visit) {
   int64_t count = 1;
   for (int k = 0; k < m; ++k) count *= dims[k];
   if (count == 0) return true;
-  int64_t stride[8];
+  int64_t stride[ZUL_QEL_MAX_DIMENSIONS];
   stride[m - 1] = 1;
   for (int k = m - 2; k >= 0; --k) stride[k] = stride[k + 1] * dims[k + 1];
-  int64_t index[8] = {};
+  int64_t index[ZUL_QEL_MAX_DIMENSIONS] = {};
   int64_t position = 0;
   for (int64_t j = 0; j < count; ++j) {
     if (!visit(j, position)) return false;

@@ -5,12 +5,6 @@
 
 namespace zul {
 
-namespace {
-
-constexpr std::size_t kMaxUnits = 0x3FFFFFFF;
-
-}  // namespace
-
 char* BridgeTextFromWide(int32_t cookie, const OLECHAR* text, UINT length) noexcept {
   return ConvertForBridge(text, length, [cookie](std::size_t bytes) noexcept {
     return static_cast<char*>(AllocateBridgeMemory(cookie, bytes));
@@ -22,7 +16,7 @@ BSTR BstrFromBridgeText(const char* chars) noexcept {
   std::size_t length = 0;
   bool ascii = true;
   for (; chars[length] != 0; ++length) ascii = ascii && static_cast<unsigned char>(chars[length]) < 0x80;
-  if (length + 1 > kMaxUnits) return nullptr;
+  if (length + 1 > kMaxBstrUnits) return nullptr;  // never more units than bytes
 
   if (ascii) {
     BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(length));

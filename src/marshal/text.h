@@ -14,7 +14,7 @@ namespace zul {
 char* BridgeTextFromWide(int32_t cookie, const OLECHAR* text, UINT length) noexcept;
 
 // A new BSTR holding a bridge string's text up to its NUL; null for a null text, for a text of
-// 0x3FFFFFFF bytes or more, and when the conversion or the allocation fails.
+// kMaxBstrUnits bytes or more, and when the conversion or the allocation fails.
 BSTR BstrFromBridgeText(const char* chars) noexcept;
 
 }  // namespace zul

@@ -32,12 +32,12 @@ constexpr VarTypeRow kVarTypes[] = {
     {VT_R8, "VT_R8", 8, ZUL_TYP_DOUBLE, 8},
     {VT_CY, "VT_CY", 0, ZUL_TYP_UNDEF, 0},
     {VT_DATE, "VT_DATE", 0, ZUL_TYP_UNDEF, 0},
-    {VT_BSTR, "VT_BSTR", 8, ZUL_TYP_STRING, sizeof(BridgeString)},
-    {VT_DISPATCH, "VT_DISPATCH", 8, ZUL_TYP_OBJREF, 4},
+    {VT_BSTR, "VT_BSTR", sizeof(BSTR), ZUL_TYP_STRING, sizeof(BridgeString)},
+    {VT_DISPATCH, "VT_DISPATCH", sizeof(IDispatch*), ZUL_TYP_OBJREF, 4},
     {VT_ERROR, "VT_ERROR", 0, ZUL_TYP_UNDEF, 0},
     {VT_BOOL, "VT_BOOL", 0, ZUL_TYP_UNDEF, 0},
-    {VT_VARIANT, "VT_VARIANT", 24, ZUL_TYP_UNDEF, 0},
-    {VT_UNKNOWN, "VT_UNKNOWN", 8, ZUL_TYP_OBJREF, 4},
+    {VT_VARIANT, "VT_VARIANT", sizeof(VARIANT), ZUL_TYP_UNDEF, 0},
+    {VT_UNKNOWN, "VT_UNKNOWN", sizeof(IUnknown*), ZUL_TYP_OBJREF, 4},
     {VT_DECIMAL, "VT_DECIMAL", 0, ZUL_TYP_UNDEF, 0},
     {VT_I1, "VT_I1", 1, ZUL_TYP_BYTE, 1},
     {VT_UI1, "VT_UI1", 1, ZUL_TYP_BYTE, 1},
@@ -75,7 +75,7 @@ struct OutputRow {
 
 constexpr OutputRow kOutputTypes[] = {
     {ZUL_TYP_BYTE, VT_UI1, 1},    {ZUL_TYP_INT, VT_I2, 2},    {ZUL_TYP_LONG, VT_I4, 4},
-    {ZUL_TYP_FLOAT, VT_R4, 4},    {ZUL_TYP_DOUBLE, VT_R8, 8}, {ZUL_TYP_STRING, VT_BSTR, 8},
+    {ZUL_TYP_FLOAT, VT_R4, 4},    {ZUL_TYP_DOUBLE, VT_R8, 8}, {ZUL_TYP_STRING, VT_BSTR, sizeof(BSTR)},
     {ZUL_TYP_UINT, VT_UI2, 2},    {ZUL_TYP_ULONG, VT_UI4, 4}, {ZUL_TYP_LONG64, VT_I8, 8},
     {ZUL_TYP_ULONG64, VT_UI8, 8},
 };

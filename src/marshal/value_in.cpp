@@ -49,7 +49,7 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
       return true;
     case VT_CY:
       value.type = ZUL_TYP_DOUBLE;
-      v.doubleVal = static_cast<double>(Load<int64_t>(storage)) / 10000.0;
+      v.doubleVal = static_cast<double>(Load<int64_t>(storage)) / kCurrencyScale;
       return true;
     case VT_BSTR:
       return StringIn(cookie, Load<BSTR>(storage), value) || Fail(wrapper, Msg::kAllocationFailed);
@@ -63,7 +63,7 @@ bool ScalarIn(int32_t cookie, WrapperInfo& wrapper, VARTYPE vt, const void* stor
     }
     case VT_BOOL:
       value.type = ZUL_TYP_BYTE;
-      v.byteVal = Load<uint16_t>(storage) == 0xFFFF ? 1 : 0;  // only VARIANT_TRUE is true
+      v.byteVal = Load<VARIANT_BOOL>(storage) == VARIANT_TRUE ? 1 : 0;  // only VARIANT_TRUE is true
       return true;
     case VT_I1:
     case VT_UI1:

@@ -53,7 +53,7 @@ bool MarshalValueOut(PalContext& context, int32_t cookie, const BridgeValue* val
     if (depth > kMaxReferenceDepth) {
       return Fail(*wrapper, Msg::kReferenceChainTooLong, ArgumentName(), kMaxReferenceDepth);
     }
-    if ((value->flags & ValueFlag::Array) != 0 && (value->flags & kNotAnArrayOnTheWayOut) == 0) {
+    if ((value->flags & ValueFlag::Array) != 0 && (value->flags & ValueFlag::ScalarOut) == 0) {
       if (out->vt == (VT_BYREF | VT_VARIANT)) out = out->pvarVal;
       return MarshalArrayOut(context, cookie, value, out, argFlag);
     }

@@ -59,7 +59,7 @@ void Describe(const BridgeValue& value, Sink& sink) {
   const uint8_t head[] = {value.type, static_cast<uint8_t>(value.flags & ~ValueFlag::BridgeMemory)};
   sink.Add(head, sizeof head);
   if (!sink.Same()) return;
-  if ((value.flags & ValueFlag::Array) == 0 || (value.flags & kNotAnArrayOnTheWayOut) != 0) {
+  if ((value.flags & ValueFlag::Array) == 0 || (value.flags & ValueFlag::ScalarOut) != 0) {
     if (value.type == ZUL_TYP_STRING) return DescribeText(value.value.str, sink);
     return sink.Add(&value.value, value.type < std::size(kScalarBytes) ? kScalarBytes[value.type] : 16);
   }
@@ -153,10 +153,6 @@ void RecordSent(BridgeArgList& list, int32_t i, int32_t count) {
 
 bool WriteBackArgs(PalContext& context, int32_t cookie, int32_t count, const BridgeArgList& list,
                    VARIANT* args, uint32_t* argFlags) {
-  if (count == 0 || argFlags == nullptr) return true;  // without flags nothing is written back
-  if (count < 0 || !list.pointers || args == nullptr) {
-    return FailArgumentList(context, cookie, count);
-  }
   const auto writeBack = [&](int32_t i) {
     const ArgumentScope scope(i + 1);
     return MarshalValueOut(context, cookie, list.pointers[i], &args[i], &argFlags[i]);

@@ -1,10 +1,12 @@
 // The call frame that every operation on one wrapper runs in: bridge bound, name converted, wrapper
-// found, transaction opened, the work, the failure mapping, and the common tail (values released,
-// transaction ended, arrays freed) on every path after the transaction was opened.
+// found, transaction opened, arguments checked and converted, the work, the failure mapping, and the
+// common tail (values released, transaction ended, arrays freed) on every path after the transaction
+// was opened.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "error/error_model.h"
 #include "error/failure.h"
@@ -12,6 +14,7 @@
 #include "error/strings.h"
 #include "loader/binding.h"
 #include "marshal/marshal.h"
+#include "marshal/record.h"
 #include "registry/pal_context.h"
 
 namespace zul::ops {
@@ -32,7 +35,7 @@ class Transaction {
     return result;
   }
   // For registration, whose transaction on cookie 0 is ended whatever its beginning said.
-  void Adopt() noexcept { open_ = true; }
+  void AlwaysEnd() noexcept { open_ = true; }
   void End() noexcept {
     if (open_) g_bridge.entries.EndTransaction(cookie_);
     open_ = false;
@@ -43,20 +46,45 @@ class Transaction {
   bool open_ = false;
 };
 
-// What the work hands to the common tail: an argument list, or one value the bridge returned.
+// An operation's arguments as the export got them; the frame checks them once, when it is entered. A
+// null flag array makes every argument in-only with Reorder, as the conversions read it: nothing is
+// written back.
+struct CallArgs {
+  int32_t count = 0;
+  VARIANT* values = nullptr;
+  uint32_t* flags = nullptr;
+};
+
+// What the common tail releases: the arguments as the bridge got them, or one value the bridge
+// returned.
 struct FrameValues {
   BridgeArgList args;
-  int32_t count = 0;
   BridgeValue* result = nullptr;  // released by the tail when set; a method's result never is
 };
+
+// Raises the plain failure of a conversion that reported false.
+inline void Require(bool converted) {
+  if (!converted) throw ConversionFailure{};
+}
 
 // The work's view of its frame.
 struct Frame {
   PalContext& context;
   int32_t cookie;
   WrapperInfo& wrapper;
-  const char* name;  // the converted name; null when there was none
+  const char* name;    // the converted name; null when there was none
+  const CallArgs& in;  // as the export got them, checked and converted before the work runs
   FrameValues& values;
+
+  // The converted arguments and their flag words for the bridge; null when there are none.
+  BridgeValue** Args() const noexcept { return values.args.pointers.get(); }
+  const uint32_t* ArgFlags() const noexcept { return values.args.flags.get(); }
+
+  // Writes back the arguments that the caller flagged, after the bridge call succeeded.
+  void WriteBack() const {
+    if (in.flags != nullptr)
+      Require(WriteBackArgs(context, cookie, in.count, values.args, in.values, in.flags));
+  }
 
   // Raises the failure of a bridge call that returned its refusal, after copying its error.
   [[noreturn]] void RaiseBridgeError() const {
@@ -64,9 +92,16 @@ struct Frame {
   }
 };
 
-// Raises the plain failure of a conversion that reported false.
-inline void Require(bool converted) {
-  if (!converted) throw ConversionFailure{};
+// Converts the arguments in, after refusing a list that cannot be read: a negative count, or no
+// values for a positive one.
+inline void MarshalFrameArgs(const Frame& frame) {
+  const CallArgs& in = frame.in;
+  if (in.count == 0) return;
+  if (in.count < 0 || in.values == nullptr) {
+    Fail(frame.wrapper, in.count < 0 ? Msg::kNegativeArgumentCount : Msg::kNullArgumentList, in.count);
+    throw ConversionFailure{};
+  }
+  Require(MarshalArgsIn(frame.context, frame.cookie, in.count, in.values, in.flags, frame.values.args));
 }
 
 // E_POINTER for a null pointer where the result should go, with its text on the context.
@@ -84,11 +119,12 @@ inline HRESULT RefuseLostName(ErrorState& error, const NarrowText& narrow, const
   return E_INVALIDARG;
 }
 
-// Runs work(Frame&) in the frame on the object's member, variable or other name. A failure raised by
-// the work becomes the result through the three handlers; a message that cannot be stored before the
-// work or after it leaves as BstrFailure, with the tail run.
+// Runs work(Frame&) in the frame on the object's member, variable or other name, with the arguments
+// in converted for the bridge. A failure raised by the conversion or the work becomes the result
+// through the three handlers; a message that cannot be stored before the work or after it leaves as
+// BstrFailure, with the tail run.
 template <class Work>
-HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Work&& work) {
+HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, CallArgs in, Work&& work) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   const NarrowText narrowName(name);
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);  // held to the end of the frame
@@ -100,17 +136,27 @@ HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Wor
   struct Tail {
     PalContext& context;
     int32_t cookie;
+    int32_t count;
     FrameValues& values;
     ~Tail() {
       if (values.args.pointers) {
-        ReleaseArgList(context, cookie, values.count, values.args.pointers.get());
+        ReleaseArgList(context, cookie, count, values.args.pointers.get());
       } else if (values.result != nullptr) {
         ReleaseArgList(context, cookie, 1, &values.result);
       }
     }
-  } tail{context, cookie, values};  // values released before the transaction ends
-  Frame frame{context, cookie, *wrapper, narrowName.Get(), values};
-  return RunGuarded(wrapper->error, [&] { return work(frame); });
+  } tail{context, cookie, in.count, values};  // values released before the transaction ends
+  Frame frame{context, cookie, *wrapper, narrowName.Get(), in, values};
+  return RunGuarded(wrapper->error, [&] {
+    MarshalFrameArgs(frame);
+    return work(frame);
+  });
+}
+
+// The frame of an operation without arguments.
+template <class Work>
+HRESULT RunInFrame(PalContext& context, int32_t cookie, const OLECHAR* name, Work&& work) {
+  return RunInFrame(context, cookie, name, CallArgs{}, std::forward<Work>(work));
 }
 
 }  // namespace zul::ops

@@ -5,10 +5,13 @@ namespace zul::ops {
 
 namespace {
 
+// What a successful release or destruction does with the wrapper's record.
+enum class AfterSuccess { kKeepRecord, kRemoveRecord };
+
 // The common shape of release and destruction: one bridge call inside a transaction; the bridge's
 // error goes to the wrapper before a transaction that began is ended.
 template <class Call>
-HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool removeOnSuccess) {
+HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, AfterSuccess after) {
   if (!EnsureBridgeLoaded(context.lastError)) return E_FAIL;
   const WrapperPin wrapper = FindWrapperOrReport(context, cookie);
   if (wrapper == nullptr) return E_INVALIDARG;
@@ -16,7 +19,7 @@ HRESULT CallInTransaction(PalContext& context, int32_t cookie, Call&& call, bool
   if (transaction.Begin() < 0 || call(cookie) < 0)
     return CaptureBridgeError(wrapper->error, context.lastError);
   transaction.End();
-  if (removeOnSuccess) context.RemoveWrapper(cookie);
+  if (after == AfterSuccess::kRemoveRecord) context.RemoveWrapper(cookie);
   return S_OK;
 }
 
@@ -30,7 +33,7 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
   // The transaction on cookie 0 is ended on every path from here, even when it did not begin.
   Transaction transaction(0);
   transaction.Begin();
-  transaction.Adopt();
+  transaction.AlwaysEnd();
   struct SetCallbackContext {
     PalContext& context;
     ~SetCallbackContext() {
@@ -57,34 +60,27 @@ HRESULT RegisterWrapper(PalContext& context, const OLECHAR* className, uint32_t 
 
 HRESULT ReleaseWrapper(PalContext& context, int32_t cookie) {
   return CallInTransaction(
-      context, cookie, [](int32_t c) { return g_bridge.entries.ReleaseWrapper(c); }, true);
+      context, cookie, [](int32_t c) { return g_bridge.entries.ReleaseWrapper(c); },
+      AfterSuccess::kRemoveRecord);
 }
 
 HRESULT DestroyObject(PalContext& context, int32_t cookie) {
   return CallInTransaction(
-      context, cookie, [](int32_t c) { return g_bridge.entries.DestroyObject(c); }, false);
+      context, cookie, [](int32_t c) { return g_bridge.entries.DestroyObject(c); },
+      AfterSuccess::kKeepRecord);
 }
 
 HRESULT CreateObject(PalContext& context, int32_t cookie, int32_t argCount, VARIANT* args, uint32_t* argFlags,
                      uint32_t createParam1, uint32_t createParam2, uintptr_t createParam3) {
-  return RunInFrame(context, cookie, nullptr, [&](Frame& frame) {
-    FrameValues& values = frame.values;
-    values.count = argCount;
-    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
-    if (g_bridge.entries.CreateObject(cookie, argCount, values.args.pointers.get(), values.args.flags.get(),
-                                      createParam1, createParam2, createParam3) < 0) {
-      // Both the wrapper and the context hold the bridge's error afterwards.
-      ErrorState& error = frame.wrapper.error;
-      error.ClearMessage();
-      int32_t code = -1;
-      error.SetMessage(g_bridge.entries.GetLastError(&code));
-      const HRESULT hr = MapBridgeError(context.lastError, code);
-      error.SetCode(code);
-      context.lastError.SetCode(code);
-      context.lastError.SetMessage(error.CopyMessage());
+  return RunInFrame(context, cookie, nullptr, {argCount, args, argFlags}, [&](Frame& frame) {
+    if (g_bridge.entries.CreateObject(cookie, frame.in.count, frame.Args(), frame.ArgFlags(), createParam1,
+                                      createParam2, createParam3) < 0) {
+      const HRESULT hr = CaptureBridgeError(frame.wrapper.error, context.lastError);
+      context.lastError.SetCode(frame.wrapper.error.Code());  // creation alone: the context too
+      context.lastError.SetMessage(frame.wrapper.error.CopyMessage());
       throw HResultFailure{hr};
     }
-    Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
+    frame.WriteBack();
     return S_OK;
   });
 }

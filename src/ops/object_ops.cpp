@@ -5,21 +5,18 @@ namespace zul::ops {
 
 HRESULT CallMethod(PalContext& context, int32_t cookie, const OLECHAR* methodName, int32_t argCount,
                    VARIANT* args, uint32_t* argFlags, VARIANT* result) {
-  return RunInFrame(context, cookie, methodName, [&](Frame& frame) {
-    FrameValues& values = frame.values;
-    values.count = argCount;
-    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
+  return RunInFrame(context, cookie, methodName, {argCount, args, argFlags}, [&](Frame& frame) {
     // The value in the slot stays the bridge's: it is converted, never released here.
     BridgeValue* slot = nullptr;
-    if (g_bridge.entries.CallMethod(cookie, frame.name, argCount, values.args.pointers.get(),
-                                    values.args.flags.get(), result != nullptr ? &slot : nullptr) < 0) {
+    if (g_bridge.entries.CallMethod(cookie, frame.name, frame.in.count, frame.Args(), frame.ArgFlags(),
+                                    result != nullptr ? &slot : nullptr) < 0) {
       frame.RaiseBridgeError();
     }
     if (result != nullptr) {
       uint32_t resultFlag = ArgFlag::Reorder;
       Require(MarshalValueOut(context, cookie, slot, result, &resultFlag));
     }
-    Require(WriteBackArgs(context, cookie, argCount, values.args, args, argFlags));
+    frame.WriteBack();
     return S_OK;
   });
 }
@@ -36,12 +33,9 @@ HRESULT GetProperty(PalContext& context, int32_t cookie, const OLECHAR* property
 
 HRESULT SetProperty(PalContext& context, int32_t cookie, const OLECHAR* propertyName, int32_t argCount,
                     VARIANT* args, uint32_t* argFlags) {
-  return RunInFrame(context, cookie, propertyName, [&](Frame& frame) {
-    FrameValues& values = frame.values;
-    values.count = argCount;
-    Require(MarshalArgsIn(context, cookie, argCount, args, argFlags, values.args));
-    if (g_bridge.entries.SetProperty(cookie, frame.name, argCount, values.args.pointers.get(),
-                                     values.args.flags.get()) < 0) {
+  return RunInFrame(context, cookie, propertyName, {argCount, args, argFlags}, [&](Frame& frame) {
+    if (g_bridge.entries.SetProperty(cookie, frame.name, frame.in.count, frame.Args(), frame.ArgFlags()) <
+        0) {
       frame.RaiseBridgeError();
     }
     return S_OK;  // nothing is written back, whatever the flags say
@@ -61,13 +55,9 @@ HRESULT GetZULVariable(PalContext& context, int32_t cookie, const OLECHAR* varia
 }
 
 HRESULT SetZULVariable(PalContext& context, int32_t cookie, const OLECHAR* variableName, VARIANT* value) {
-  return RunInFrame(context, cookie, variableName, [&](Frame& frame) {
-    FrameValues& values = frame.values;
-    values.count = 1;
-    uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder;
-    Require(MarshalArgsIn(context, cookie, 1, value, &flag, values.args));
-    if (g_bridge.entries.SetZULVariable(cookie, frame.name, values.args.pointers[0]) < 0)
-      frame.RaiseBridgeError();
+  uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder;
+  return RunInFrame(context, cookie, variableName, {1, value, &flag}, [&](Frame& frame) {
+    if (g_bridge.entries.SetZULVariable(cookie, frame.name, frame.Args()[0]) < 0) frame.RaiseBridgeError();
     return S_OK;
   });
 }
