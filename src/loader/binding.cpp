@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 #include "error/error_model.h"
 #include "error/strings.h"
@@ -16,38 +17,30 @@ constexpr std::size_t kMessageBytes = 1024;
 // Serialises binding and unbinding; never taken on the fast path.
 std::mutex g_bindingMutex;
 
-// Owns a text that FormatMessageA allocated.
-class SystemText {
- public:
-  explicit SystemText(DWORD error) noexcept {
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text_), 0, nullptr);
-  }
-  SystemText(const SystemText&) = delete;
-  SystemText& operator=(const SystemText&) = delete;
-  ~SystemText() { LocalFree(text_); }
-  const char* Get() const noexcept { return text_ != nullptr ? text_ : ""; }
-
- private:
-  char* text_ = nullptr;
+struct LocalTraits {
+  static constexpr char* kInvalid = nullptr;
+  static void Free(char* text) noexcept { LocalFree(text); }
 };
+// A text that FormatMessageA allocated.
+using UniqueLocalText = UniqueHandle<char*, LocalTraits>;
 
 bool BindLocked(ErrorState& contextError) {
   char message[kMessageBytes];
-  HMODULE module = nullptr;
-  if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", &module)) {
-    const SystemText reason(GetLastError());
-    std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile, reason.Get());
+  UniqueModule module;
+  if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", module.Receive())) {
+    UniqueLocalText reason;
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(reason.Receive()),
+        0, nullptr);
+    std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile,
+                  reason.Get() != nullptr ? reason.Get() : "");
     contextError.SetMessage(message);  // the code stays as it is
     return false;
   }
 
-  g_bridge.module = module;
-  const int missing = ResolveBridgeEntries(module, g_bridge.entries);
-  if (missing >= 0) {
-    FreeLibrary(module);
-    g_bridge.module = nullptr;
+  const int missing = ResolveBridgeEntries(module.Get(), g_bridge.entries);
+  if (missing >= 0) {  // the module goes with its owner
     g_bridge.entries.Initialize = nullptr;
     std::snprintf(message, sizeof message, "GetProcAddress(%s) failed for: %s", kBridgeLibraryFile,
                   kBridgeEntryNames[missing]);
@@ -55,6 +48,7 @@ bool BindLocked(ErrorState& contextError) {
     return false;
   }
 
+  g_bridge.module = std::move(module);
   BridgeInitRecord init{1, 1};
   const int32_t result = g_bridge.entries.Initialize(&init);
   g_bridge.bound.store(true, std::memory_order_release);
@@ -77,11 +71,10 @@ bool EnsureBridgeLoaded(ErrorState& contextError) {
 void ReleaseBridge() noexcept {
   if (g_instanceCounter.fetch_sub(1, std::memory_order_acq_rel) - 1 != 0) return;
   std::lock_guard lock(g_bindingMutex);
-  if (g_bridge.module == nullptr) return;
+  if (g_bridge.module.Get() == nullptr) return;
   if (g_bridge.entries.Release != nullptr) g_bridge.entries.Release();
   g_bridge.bound.store(false, std::memory_order_release);
-  FreeLibrary(g_bridge.module);
-  g_bridge.module = nullptr;
+  g_bridge.module.Reset();
   g_bridge.entries.Initialize = nullptr;
 }
 

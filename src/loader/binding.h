@@ -5,12 +5,12 @@
 
 #include "error/error_state.h"
 #include "loader/bridge_entries.h"
-#include "platform/ole.h"
+#include "platform/resources.h"
 
 namespace zul {
 
 struct BridgeBinding {
-  HMODULE module = nullptr;
+  UniqueModule module;
   BridgeEntries entries;
   // Published with release ordering once module and entries are set; the fast path's only test.
   std::atomic<bool> bound{false};
