@@ -1,6 +1,6 @@
-// Finding and binding the bridge, each case in a process of its own (the binding is process-wide), started
-// by CTest from the scenario directory whose world it needs. The cases are disabled, so that a plain run
-// does nothing; CTest picks one with --gtest_also_run_disabled_tests.
+// Finding and binding the bridge, each case in a process of its own (the binding is process-wide), which
+// CTest starts in the scenario directory whose world it needs, beside the program. The cases are disabled,
+// so that a plain run does nothing; CTest picks one with --gtest_also_run_disabled_tests.
 #include "zul/pal_mscom.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,8 @@
 namespace zul::testing {
 namespace {
 
-const std::string kBridge = kBridgeLibraryFile;
+const std::string kBridge = kBridgeLibraryFile, kHere = CurrentDirectory() + kPathSeparator;
+const std::string kScenarios = kHere.substr(0, kHere.find_last_of(kPathSeparator, kHere.size() - 2) + 1);
 
 std::string ContextMessage() {
   BSTR message = nullptr;
@@ -26,58 +27,42 @@ std::string ContextMessage() {
   return text;
 }
 
-// The directory of a loaded module (null: the program), with its separator; empty when it is not loaded.
-std::string DirectoryOf(const char* module) {
+std::string BridgeDirectory() {
   char path[4096] = {};
-  const HMODULE handle = module != nullptr ? GetModuleHandleA(module) : nullptr;
-  const std::string file(path,
-                         module != nullptr && handle == nullptr ? 0 : GetModuleFileNameA(handle, path, 4096));
+  const HMODULE bridge = GetModuleHandleA(kBridgeLibraryFile);
+  const std::string file(path, bridge != nullptr ? GetModuleFileNameA(bridge, path, sizeof path) : 0);
   return file.substr(0, file.find_last_of(kPathSeparator) + 1);
 }
 
-// The scenario directory that holds the program's own.
-std::string Scenarios() {
-  const std::string program = DirectoryOf(nullptr);
-  return program.substr(0, program.find_last_of(kPathSeparator, program.size() - 2) + 1);
-}
-
-// The stub bridge's counts of Initialize and Release calls, and the BridgeInitRecord it got (10 * field1 +
-// field2).
+// The stub's counts of Initialize and Release calls, and the record Initialize got (10 * field1 + field2).
 std::vector<int32_t> StubCalls() {
   auto* calls =
       reinterpret_cast<const int32_t*>(GetProcAddress(GetModuleHandleA(kBridgeLibraryFile), "ZulStub_Calls"));
   return calls != nullptr ? std::vector<int32_t>{calls[0], calls[1], calls[30]} : std::vector<int32_t>{};
 }
 
-// Without a bridge the operations refuse before their work, and the callbacks' gate lets them pass.
+// Without a bridge the operations refuse before their work; the callbacks' gate lets them pass.
 void ExpectNoBridge() {
-  int32_t cookie = 0;
-  VARIANT value;
-  VariantInit(&value);
   EventRecord event{1};
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(OLESTR("C"), 0, OLESTR("P"), &cookie), E_FAIL);
-  EXPECT_EQ(ZUL_MSCOMPAL_GetProperty(1, OLESTR("p"), &value), E_FAIL);
   EXPECT_EQ(ZUL_MSCOMPAL_ExecuteString(1, OLESTR("x")), E_FAIL);
   EXPECT_EQ(ZUL_MSCOMPAL_OnEvent(1, &event), E_FAIL);
   EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(1), S_OK);
-  EXPECT_EQ(DirectoryOf(kBridgeLibraryFile), "");
+  EXPECT_EQ(BridgeDirectory(), "");
 }
 
-// Beside the stub: first callers at once bind it once, from the program's directory though ZUL_BIN_DIR
-// names another bridge. The release that brings the count of contexts to 0 unloads, a later one does not.
+// Beside the stub: first callers at once bind it once, from here, though ZUL_BIN_DIR names another bridge.
+// The release that brings the count of contexts to 0 unloads; a later one does not.
 TEST(Binding, DISABLED_FirstUse) {
-  ScopedEnvironment binDir("ZUL_BIN_DIR", (Scenarios() + "incomplete").c_str());
-  const std::string before = CurrentDirectory();
+  ScopedEnvironment binDir("ZUL_BIN_DIR", (kScenarios + "incomplete").c_str());
   std::atomic<int> failed{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([&] { failed += ZUL_MSCOMPAL_Initialize() != S_OK; });
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failed, 0);
-  EXPECT_EQ(DirectoryOf(kBridgeLibraryFile), DirectoryOf(nullptr));
-  EXPECT_EQ(CurrentDirectory(), before);
+  EXPECT_EQ(BridgeDirectory() + CurrentDirectory() + kPathSeparator, kHere + kHere);
   EXPECT_EQ(StubCalls(), std::vector<int32_t>({1, 0, 11}));
   EXPECT_EQ(ZUL_MSCOMPAL_Release(), S_OK);
-  EXPECT_EQ(DirectoryOf(kBridgeLibraryFile), "");
+  EXPECT_EQ(BridgeDirectory(), "");
   EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), S_OK);
   EXPECT_EQ(ZUL_MSCOMPAL_Release(), S_OK);
   EXPECT_EQ(StubCalls(), std::vector<int32_t>({1, 0, 11})) << "bound again, and kept";
@@ -91,19 +76,18 @@ TEST(Binding, DISABLED_RefusedInitialization) {
   EXPECT_EQ(StubCalls(), std::vector<int32_t>({1, 0, 11}));
 }
 
-// No bridge anywhere near, until ZUL_BIN_DIR names one in a tree (bin.x86 read as bin.x86_64).
+// No bridge anywhere near, until ZUL_BIN_DIR names the reference bridge's tree (bin.x86 read as bin.x86_64).
 TEST(Binding, DISABLED_NoBridgeThenBinDir) {
   ScopedEnvironment unset("ZUL_BIN_DIR", nullptr);
-  const std::string before = CurrentDirectory();
   EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), E_FAIL);
   const std::string message = ContextMessage(), head = "LoadLibrary(" + kBridge + ") failed: ";
   EXPECT_EQ(message.substr(0, head.size()) + message.back(), head + "\n") << message;
   ExpectNoBridge();
-  const std::string bin = Scenarios() + "tree" + kPathSeparator + "bin" + kPathSeparator;
+  const std::string bin = kScenarios + "tree" + kPathSeparator + "bin" + kPathSeparator;
   ScopedEnvironment binDir("ZUL_BIN_DIR", (bin + "bin.x86").c_str());
   EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), S_OK) << ContextMessage();
-  EXPECT_EQ(DirectoryOf(kBridgeLibraryFile), bin + "bin.x86_64" + kPathSeparator);
-  EXPECT_EQ(CurrentDirectory(), before);
+  EXPECT_EQ(BridgeDirectory() + CurrentDirectory() + kPathSeparator,
+            bin + "bin.x86_64" + kPathSeparator + kHere);
 }
 
 // Beside the stub that lacks its last entry point: refused, and unloaded again.

@@ -1,7 +1,6 @@
-// A bridge that answers and does nothing, for programs that need a world the reference bridge cannot make.
-// Initialize fails with the text of ZUL_STUB_REFUSAL when that is set; built with ZUL_STUB_INCOMPLETE, the
-// last entry point is missing. ZulStub_Calls counts the calls of each entry, and keeps the last
-// BridgeInitRecord (10 * field1 + field2) after them.
+// A bridge that answers and does nothing, for worlds the reference bridge cannot make: Initialize fails with
+// the text of ZUL_STUB_REFUSAL when that is set; ZUL_STUB_INCOMPLETE leaves the last entry point out.
+// ZulStub_Calls counts each entry's calls, then keeps the BridgeInitRecord got (10 * field1 + field2).
 #include <cstdint>
 #include <cstdlib>
 
@@ -30,15 +29,12 @@ static intptr_t Answer(int entry, const int32_t* init = nullptr) {
   return entry == 0 && refusal != nullptr ? -5 : 0;
 }
 
-#define ZUL_QEL_Initialize ZulStub_Unused
-#define ZUL_STUB_ENTRY(index, name)        \
-  ZUL_STUB_API intptr_t ZUL_QEL_##name() { \
-    return Answer(index);                  \
-  }
+// clang-format off
+#define ZUL_QEL_Initialize ZulStub_Unused  // Initialize is the one that reads its argument
+#define ZUL_STUB_ENTRY(index, name) ZUL_STUB_API intptr_t ZUL_QEL_##name() { return Answer(index); }
 ZUL_QEL_ENTRY_POINTS(ZUL_STUB_ENTRY)
 #undef ZUL_QEL_Initialize
-ZUL_STUB_API int32_t ZUL_QEL_Initialize(const int32_t* init) {
-  return static_cast<int32_t>(Answer(0, init));
-}
+ZUL_STUB_API int32_t ZUL_QEL_Initialize(const int32_t* init) { return static_cast<int32_t>(Answer(0, init)); }
+// clang-format on
 
 }  // extern "C"
