@@ -1,6 +1,5 @@
-// Finding and binding the bridge, each case in a process of its own (the binding is process-wide), which
-// CTest starts in the scenario directory whose world it needs, beside the program. The cases are disabled,
-// so that a plain run does nothing; CTest picks one with --gtest_also_run_disabled_tests.
+// Finding and binding the bridge: each case is a process of its own (the binding is process-wide) that CTest
+// starts in the scenario directory beside it, with --gtest_also_run_disabled_tests.
 #include "zul/pal_mscom.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "loader/locator.h"
+#include "platform/resources.h"
 #include "scoped_environment.h"
 
 namespace zul::testing {
@@ -19,12 +19,10 @@ namespace {
 const std::string kBridge = kBridgeLibraryFile, kHere = CurrentDirectory() + kPathSeparator;
 const std::string kScenarios = kHere.substr(0, kHere.find_last_of(kPathSeparator, kHere.size() - 2) + 1);
 
-std::string ContextMessage() {
-  BSTR message = nullptr;
-  EXPECT_EQ(ZUL_MSCOMPAL_GetLastError(0, &message), S_OK);
-  const std::string text(message, message + SysStringLen(message));  // ASCII
-  SysFreeString(message);
-  return text;
+std::string ContextMessage() {  // ASCII
+  UniqueBstr message;
+  EXPECT_EQ(ZUL_MSCOMPAL_GetLastError(0, message.Receive()), S_OK);
+  return std::string(message.Get(), message.Get() + SysStringLen(message.Get()));
 }
 
 std::string BridgeDirectory() {

@@ -1,7 +1,6 @@
 /* The client header compiles as C, and a C client links the library, which the loader has attached: the
  * gated exports work without a bridge, and the context's last error starts empty. */
 #include <stdio.h>
-#include <string.h>
 
 #include "zul/pal_mscom.h"
 
@@ -11,7 +10,6 @@ int main(void) {
   failures += ZUL_MSCOMPAL_GetLastError(0, NULL) != E_POINTER;
   failures += ZUL_MSCOMPAL_GetLastError(0, &message) != S_OK || message != NULL;
   failures += ZUL_MSCOMPAL_UnregisterOutputCallback(1) != S_OK;
-  failures += strlen(ZUL_MSCOMPAL_CreateGUID()) != 36;
   failures += (ZUL_ARGFLAG_IN_ONLY | ZUL_ARGFLAG_WRITE_BACK | ZUL_ARGFLAG_REORDER) != 0x4003u;
   failures += sizeof(VARIANT) != 24 || sizeof(EventRecord) != 4;
   printf("%d failure(s)\n", failures);

@@ -23,18 +23,16 @@ constexpr const char* kBesideProgram = "libzul_pal_mscom.so";
 #endif
 constexpr const char* kAbsent = "zul_absent_file.bin";  // beside no module: the search reaches ZUL_BIN_DIR
 
-std::string ProgramDirectory() {
-  char path[4096] = {};
-  const std::string file(path, GetModuleFileNameA(nullptr, path, sizeof path));
-  return file.substr(0, file.find_last_of(kPathSeparator) + 1);
-}
+// CTest runs the unit tests in the directory of their program.
+const std::string kProgram = CurrentDirectory() + kPathSeparator;
 
 TEST(BoundedAppend, AppendsOnlyWhatFitsWhole) {
+  // The second: no room for the terminator; the last: the buffer is already over the capacity.
   const std::tuple<const char*, const char*, size_t, bool, const char*> rows[] = {
       {"abc", "def", 7, true, "abcdef"},
-      {"abc", "def", 6, false, "abc"},  // no room for the terminator
+      {"abc", "def", 6, false, "abc"},
       {"", "", 1, true, ""},
-      {"abcdef", "g", 4, false, "abcdef"}};  // already over the capacity
+      {"abcdef", "g", 4, false, "abcdef"}};
   for (const auto& [start, text, capacity, appended, result] : rows) {
     char buffer[16] = {};
     std::strcpy(buffer, start);
@@ -46,9 +44,9 @@ TEST(BoundedAppend, AppendsOnlyWhatFitsWhole) {
 // Beside no module, ZUL_BIN_DIR, with bin.x86 read as bin.x86_64 and a separator added, when the result
 // fits 259 characters. A failed probe leaves the module's directory, cut to the buffer, without separator.
 TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
-  const std::string program = ProgramDirectory(), d258(258, 'd');
-  const std::string rows[] = {// ZUL_BIN_DIR>what is found, with '|' for the separator
-                              "|R|bin|bin.x86>|R|bin|bin.x86_64|",
+  const std::string d258(258, 'd');
+  // ZUL_BIN_DIR>what is found, with '|' for the separator
+  const std::string rows[] = {"|R|bin|bin.x86>|R|bin|bin.x86_64|",
                               "|R|bin|bin.x86_64|sub>|R|bin|bin.x86_64|",
                               "|R|bin|bin.x86|a|bin|bin.x86>|R|bin|bin.x86_64|",
                               "|opt|zul>|opt|zul|",
@@ -70,13 +68,13 @@ TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
                ProbeModuleDirectory(small, sizeof small, kBesideProgram, nullptr) ||
                FindLibraryDirectory(buffer, -1, kAbsent) ||
                FindLibraryDirectory(nullptr, 260, kBesideProgram));
-  EXPECT_EQ(buffer + std::string(1, kPathSeparator) + small, program + program.substr(0, sizeof small - 1));
+  EXPECT_EQ(buffer + std::string(1, kPathSeparator) + small, kProgram + kProgram.substr(0, sizeof small - 1));
 }
 
 // Writes nothing when an argument is missing. With ZUL_BRIDGE_DEBUG above 0, a failure says why on standard
 // output; the current directory is restored. (Loading is the binding scenarios' part.)
 TEST(LocateAndLoadLibrary, LoadsRestoresAndTellsWhy) {
-  const std::string before = CurrentDirectory(), program = ProgramDirectory(), tooLong(2048, '1');
+  const std::string tooLong(2048, '1');
   HMODULE module = reinterpret_cast<HMODULE>(0x10);
   EXPECT_FALSE(LocateAndLoadLibrary(nullptr, "QelDir", &module) ||
                LocateAndLoadLibrary("", "QelDir", &module) || LocateAndLoadLibrary("x", nullptr, &module) ||
@@ -85,12 +83,12 @@ TEST(LocateAndLoadLibrary, LoadsRestoresAndTellsWhy) {
   EXPECT_EQ(module, reinterpret_cast<HMODULE>(0x10));
   const std::string notLocated =
       "Failed to locate library file '" + std::string(kAbsent) + "' in directory '";
-  const std::string notLoaded = "LoadLibrary(" + program + kAbsent + ") failed.\n";
+  const std::string notLoaded = "LoadLibrary(" + kProgram + kAbsent + ") failed.\n";
   const std::pair<const char*, bool> rows[] = {
       {nullptr, false}, {"0", false}, {"abc", false}, {tooLong.c_str(), false}, {" 7", true}};
   for (const auto& [debug, tells] : rows) {
     ScopedEnvironment level("ZUL_BRIDGE_DEBUG", debug);
-    for (const char* binDir : {static_cast<const char*>(nullptr), program.c_str()}) {
+    for (const char* binDir : {static_cast<const char*>(nullptr), kProgram.c_str()}) {
       ScopedEnvironment where("ZUL_BIN_DIR", binDir);
       ::testing::internal::CaptureStdout();
       EXPECT_FALSE(LocateAndLoadLibrary(kAbsent, "QelDir", &module));
@@ -99,7 +97,7 @@ TEST(LocateAndLoadLibrary, LoadsRestoresAndTellsWhy) {
                                    : binDir ? notLoaded
                                             : notLocated;  // + the last module's directory
       EXPECT_EQ(binDir || !tells ? told : told.substr(0, expected.size()), expected) << (debug ? debug : "-");
-      EXPECT_EQ(CurrentDirectory(), before);
+      EXPECT_EQ(CurrentDirectory() + kPathSeparator, kProgram);
     }
   }
 }
