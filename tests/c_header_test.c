@@ -1,7 +1,5 @@
 /* The client header compiles as C, and a C client links the library, which the loader has attached: the
  * gated exports work without a bridge, and the context's last error starts empty. */
-#include <stdio.h>
-
 #include "zul/pal_mscom.h"
 
 int main(void) {
@@ -12,6 +10,5 @@ int main(void) {
   failures += ZUL_MSCOMPAL_UnregisterOutputCallback(1) != S_OK;
   failures += (ZUL_ARGFLAG_IN_ONLY | ZUL_ARGFLAG_WRITE_BACK | ZUL_ARGFLAG_REORDER) != 0x4003u;
   failures += sizeof(VARIANT) != 24 || sizeof(EventRecord) != 4;
-  printf("%d failure(s)\n", failures);
-  return failures == 0 ? 0 : 1;
+  return failures == 0 ? 0 : 1;  /* CTest reports the exit code */
 }

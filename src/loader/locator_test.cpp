@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include "scoped_environment.h"
@@ -26,23 +25,9 @@ constexpr const char* kAbsent = "zul_absent_file.bin";  // beside no module: the
 // CTest runs the unit tests in the directory of their program.
 const std::string kProgram = CurrentDirectory() + kPathSeparator;
 
-TEST(BoundedAppend, AppendsOnlyWhatFitsWhole) {
-  // The second: no room for the terminator; the last: the buffer is already over the capacity.
-  const std::tuple<const char*, const char*, size_t, bool, const char*> rows[] = {
-      {"abc", "def", 7, true, "abcdef"},
-      {"abc", "def", 6, false, "abc"},
-      {"", "", 1, true, ""},
-      {"abcdef", "g", 4, false, "abcdef"}};
-  for (const auto& [start, text, capacity, appended, result] : rows) {
-    char buffer[16] = {};
-    std::strcpy(buffer, start);
-    EXPECT_EQ(BoundedAppend(buffer, text, capacity), appended) << result;
-    EXPECT_STREQ(buffer, result);
-  }
-}
-
 // Beside no module, ZUL_BIN_DIR, with bin.x86 read as bin.x86_64 and a separator added, when the result
-// fits 259 characters. A failed probe leaves the module's directory, cut to the buffer, without separator.
+// fits 259 characters, never in part. A failed probe leaves the module's directory, cut to the buffer,
+// without its separator.
 TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
   const std::string d258(258, 'd');
   // ZUL_BIN_DIR>what is found, with '|' for the separator
