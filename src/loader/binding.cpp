@@ -7,6 +7,7 @@
 #include "error/error_model.h"
 #include "error/strings.h"
 #include "loader/locator.h"
+#include "platform/resources.h"
 
 namespace zul {
 
@@ -48,7 +49,7 @@ bool BindLocked(ErrorState& contextError) {
     return false;
   }
 
-  g_bridge.module = std::move(module);
+  g_bridge.module = module.Release();
   BridgeInitRecord init{1, 1};
   const int32_t result = g_bridge.entries.Initialize(&init);
   g_bridge.bound.store(true, std::memory_order_release);
@@ -71,11 +72,11 @@ bool EnsureBridgeLoaded(ErrorState& contextError) {
 void ReleaseBridge() noexcept {
   if (g_instanceCounter.fetch_sub(1, std::memory_order_acq_rel) - 1 != 0) return;
   std::lock_guard lock(g_bindingMutex);
-  if (g_bridge.module.Get() == nullptr) return;
+  if (g_bridge.module == nullptr) return;
   if (g_bridge.entries.Release != nullptr) g_bridge.entries.Release();
   g_bridge.bound.store(false, std::memory_order_release);
-  g_bridge.module.Reset();
   g_bridge.entries.Initialize = nullptr;
+  const UniqueModule unloaded = UniqueModule::Adopt(std::exchange(g_bridge.module, nullptr));
 }
 
 int ResolveBridgeEntries(HMODULE module, BridgeEntries& entries) noexcept {

@@ -5,12 +5,13 @@
 
 #include "error/error_state.h"
 #include "loader/bridge_entries.h"
-#include "platform/resources.h"
+#include "platform/ole.h"
 
 namespace zul {
 
 struct BridgeBinding {
-  UniqueModule module;
+  // Freed by ReleaseBridge only: at process exit the system unloads the bridge, not our destructors.
+  HMODULE module = nullptr;
   BridgeEntries entries;
   // Published with release ordering once module and entries are set; the fast path's only test.
   std::atomic<bool> bound{false};
