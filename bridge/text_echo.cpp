@@ -100,24 +100,31 @@ Value Fill(CallContext& ctx) {
   if ((record.flags & ZUL_VALUEFLAG_BRIDGE_MEMORY) == 0) {
     ctx.Bad("a string array must hold bridge memory (flag 0x10) to be filled in place");
   }
-  // All new blocks first, so that a failure leaves the caller's array as it was.
-  const std::string& text = fill.texts[0];
-  const int32_t cookie = ctx.wrapper.cookie;
-  std::vector<char*> fresh;
-  for (int64_t i = 0; i < count; ++i) {
-    auto* chars = static_cast<char*>(ctx.state.blocks.Allocate(cookie, text.size() + 1));
-    if (chars == nullptr) {
-      for (char* block : fresh) ctx.state.blocks.Free(cookie, block);
-      Fail(kOutOfMemory, "Out of bridge memory while filling the array.");
+  // All new blocks first, so that a failure leaves the caller's array as it was. Until they are handed
+  // over, their owner frees them, whatever throws; room for all is made before the first.
+  struct FreshBlocks {
+    BlockTable& table;
+    const int32_t cookie;
+    std::vector<char*> blocks;
+    ~FreshBlocks() {
+      for (char* block : blocks) table.Free(cookie, block);
     }
+  } fresh{ctx.state.blocks, ctx.wrapper.cookie, {}};
+  fresh.blocks.reserve(static_cast<std::size_t>(count));
+  const std::string& text = fill.texts[0];
+  for (int64_t i = 0; i < count; ++i) {
+    auto* chars = static_cast<char*>(fresh.table.Allocate(fresh.cookie, text.size() + 1));
+    if (chars == nullptr) Fail(kOutOfMemory, "Out of bridge memory while filling the array.");
     std::memcpy(chars, text.c_str(), text.size() + 1);
-    fresh.push_back(chars);
+    fresh.blocks.push_back(chars);
   }
   auto* elements = static_cast<BridgeString*>(array.data);
   for (int64_t i = 0; i < count; ++i) {
-    if (elements[i].chars != nullptr) ctx.state.blocks.Free(cookie, elements[i].chars);
-    elements[i] = BridgeString{static_cast<int32_t>(text.size()), 0, 0, fresh[static_cast<std::size_t>(i)]};
+    if (elements[i].chars != nullptr) fresh.table.Free(fresh.cookie, elements[i].chars);
+    elements[i] =
+        BridgeString{static_cast<int32_t>(text.size()), 0, 0, fresh.blocks[static_cast<std::size_t>(i)]};
   }
+  fresh.blocks.clear();  // handed over
   return MakeLong(static_cast<int32_t>(count));
 }
 

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 #include "error/error_model.h"
 #include "error/strings.h"
 #include "loader/locator.h"
+#include "platform/resources.h"
 
 namespace zul {
 
@@ -16,38 +18,30 @@ constexpr std::size_t kMessageBytes = 1024;
 // Serialises binding and unbinding; never taken on the fast path.
 std::mutex g_bindingMutex;
 
-// Owns a text that FormatMessageA allocated.
-class SystemText {
- public:
-  explicit SystemText(DWORD error) noexcept {
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text_), 0, nullptr);
-  }
-  SystemText(const SystemText&) = delete;
-  SystemText& operator=(const SystemText&) = delete;
-  ~SystemText() { LocalFree(text_); }
-  const char* Get() const noexcept { return text_ != nullptr ? text_ : ""; }
-
- private:
-  char* text_ = nullptr;
+struct LocalTraits {
+  static constexpr char* kInvalid = nullptr;
+  static void Free(char* text) noexcept { LocalFree(text); }
 };
+// A text that FormatMessageA allocated.
+using UniqueLocalText = UniqueHandle<char*, LocalTraits>;
 
 bool BindLocked(ErrorState& contextError) {
   char message[kMessageBytes];
-  HMODULE module = nullptr;
-  if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", &module)) {
-    const SystemText reason(GetLastError());
-    std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile, reason.Get());
+  UniqueModule module;
+  if (!LocateAndLoadLibrary(kBridgeLibraryFile, "QelDir", module.Receive())) {
+    UniqueLocalText reason;
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(reason.Receive()),
+        0, nullptr);
+    std::snprintf(message, sizeof message, "LoadLibrary(%s) failed: %s\n", kBridgeLibraryFile,
+                  reason.Get() != nullptr ? reason.Get() : "");
     contextError.SetMessage(message);  // the code stays as it is
     return false;
   }
 
-  g_bridge.module = module;
-  const int missing = ResolveBridgeEntries(module, g_bridge.entries);
-  if (missing >= 0) {
-    FreeLibrary(module);
-    g_bridge.module = nullptr;
+  const int missing = ResolveBridgeEntries(module.Get(), g_bridge.entries);
+  if (missing >= 0) {  // the module goes with its owner
     g_bridge.entries.Initialize = nullptr;
     std::snprintf(message, sizeof message, "GetProcAddress(%s) failed for: %s", kBridgeLibraryFile,
                   kBridgeEntryNames[missing]);
@@ -55,6 +49,7 @@ bool BindLocked(ErrorState& contextError) {
     return false;
   }
 
+  g_bridge.module = module.Release();
   BridgeInitRecord init{1, 1};
   const int32_t result = g_bridge.entries.Initialize(&init);
   g_bridge.bound.store(true, std::memory_order_release);
@@ -80,9 +75,8 @@ void ReleaseBridge() noexcept {
   if (g_bridge.module == nullptr) return;
   if (g_bridge.entries.Release != nullptr) g_bridge.entries.Release();
   g_bridge.bound.store(false, std::memory_order_release);
-  FreeLibrary(g_bridge.module);
-  g_bridge.module = nullptr;
   g_bridge.entries.Initialize = nullptr;
+  const UniqueModule unloaded = UniqueModule::Adopt(std::exchange(g_bridge.module, nullptr));
 }
 
 int ResolveBridgeEntries(HMODULE module, BridgeEntries& entries) noexcept {

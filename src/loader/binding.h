@@ -10,6 +10,7 @@
 namespace zul {
 
 struct BridgeBinding {
+  // Freed by ReleaseBridge only: at process exit the system unloads the bridge, not our destructors.
   HMODULE module = nullptr;
   BridgeEntries entries;
   // Published with release ordering once module and entries are set; the fast path's only test.

@@ -1,52 +1,91 @@
-// RAII owners of the raw COM resources. Taking ownership is always spelled out (Adopt); copying is
-// deleted; each owner is the size of what it owns.
+// RAII owners of the raw COM and system resources. Taking ownership is always spelled out (Adopt);
+// copying is deleted; each owner is the size of what it owns.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 #include "platform/ole.h"
 
 namespace zul {
 
-// Owns one BSTR, which may be null.
-class UniqueBstr {
+// Owns one handle of the kind Traits describes: kInvalid, the value that owns nothing, and Free(handle),
+// which releases any other and never throws. Every owner below is this template, with the same verbs.
+template <class T, class Traits>
+class UniqueHandle {
  public:
-  UniqueBstr() = default;
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  UniqueBstr(UniqueBstr&& other) noexcept : bstr_(other.Release()) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
+  UniqueHandle() = default;
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     Reset(other.Release());
     return *this;
   }
-  ~UniqueBstr() { Reset(); }
+  ~UniqueHandle() { Reset(); }
 
-  static UniqueBstr Adopt(BSTR bstr) noexcept {
-    UniqueBstr owner;
-    owner.bstr_ = bstr;
+  static UniqueHandle Adopt(T handle) noexcept {
+    UniqueHandle owner;
+    owner.handle_ = handle;
     return owner;
   }
 
-  BSTR Get() const noexcept { return bstr_; }
-  // Hands the BSTR to the caller, who frees it.
-  [[nodiscard]] BSTR Release() noexcept { return std::exchange(bstr_, nullptr); }
-  void Reset(BSTR bstr = nullptr) noexcept {
-    BSTR old = std::exchange(bstr_, bstr);
-    if (old != nullptr && old != bstr) SysFreeString(old);
+  T Get() const noexcept { return handle_; }
+  // The interface's members, for an owner of an interface pointer.
+  T operator->() const noexcept requires std::is_class_v<std::remove_pointer_t<T>> { return handle_; }
+  // Hands the handle to the caller, who frees it.
+  [[nodiscard]] T Release() noexcept { return std::exchange(handle_, Traits::kInvalid); }
+  // Frees what is held, unless it is handle itself, and holds handle.
+  void Reset(T handle = Traits::kInvalid) noexcept {
+    T old = std::exchange(handle_, handle);
+    if (old != Traits::kInvalid && old != handle) Traits::Free(old);
   }
-  void Swap(UniqueBstr& other) noexcept { std::swap(bstr_, other.bstr_); }
+  void Swap(UniqueHandle& other) noexcept { std::swap(handle_, other.handle_); }
   // For out-parameters: frees what is held and lends the slot.
-  BSTR* Receive() noexcept {
+  T* Receive() noexcept {
     Reset();
-    return &bstr_;
+    return &handle_;
   }
   // Null and zero-length strings both count as empty.
-  bool IsEmpty() const noexcept { return bstr_ == nullptr || SysStringLen(bstr_) == 0; }
+  bool IsEmpty() const noexcept requires std::is_same_v<T, BSTR> { return SysStringLen(handle_) == 0; }
 
  private:
-  BSTR bstr_ = nullptr;
+  T handle_ = Traits::kInvalid;
 };
+
+struct BstrTraits {
+  static constexpr BSTR kInvalid = nullptr;
+  static void Free(BSTR bstr) noexcept { SysFreeString(bstr); }
+};
+// Owns one BSTR, which may be null.
+using UniqueBstr = UniqueHandle<BSTR, BstrTraits>;
 static_assert(sizeof(UniqueBstr) == sizeof(BSTR));
+
+struct SafeArrayTraits {
+  static constexpr SAFEARRAY* kInvalid = nullptr;
+  static void Free(SAFEARRAY* array) noexcept { SafeArrayDestroy(array); }
+};
+// Owns one SAFEARRAY and destroys it with SafeArrayDestroy.
+using UniqueSafeArray = UniqueHandle<SAFEARRAY*, SafeArrayTraits>;
+static_assert(sizeof(UniqueSafeArray) == sizeof(SAFEARRAY*));
+
+template <class Interface>
+struct ComTraits {
+  static constexpr Interface* kInvalid = nullptr;
+  static void Free(Interface* pointer) noexcept { pointer->Release(); }
+};
+// Owns one reference to a COM interface.
+template <class Interface>
+using UniqueComPtr = UniqueHandle<Interface*, ComTraits<Interface>>;
+static_assert(sizeof(UniqueComPtr<IUnknown>) == sizeof(IUnknown*));
+
+struct ModuleTraits {
+  static constexpr HMODULE kInvalid = nullptr;
+  static void Free(HMODULE module) noexcept { FreeLibrary(module); }
+};
+// Owns one loaded module and frees it with FreeLibrary.
+using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
+static_assert(sizeof(UniqueModule) == sizeof(HMODULE));
 
 // Owns one VARIANT and clears it with VariantClear.
 class UniqueVariant {
@@ -86,37 +125,6 @@ class UniqueVariant {
 };
 static_assert(sizeof(UniqueVariant) == sizeof(VARIANT));
 
-// Owns one SAFEARRAY and destroys it with SafeArrayDestroy.
-class UniqueSafeArray {
- public:
-  UniqueSafeArray() = default;
-  UniqueSafeArray(const UniqueSafeArray&) = delete;
-  UniqueSafeArray& operator=(const UniqueSafeArray&) = delete;
-  UniqueSafeArray(UniqueSafeArray&& other) noexcept : array_(other.Release()) {}
-  UniqueSafeArray& operator=(UniqueSafeArray&& other) noexcept {
-    Reset(other.Release());
-    return *this;
-  }
-  ~UniqueSafeArray() { Reset(); }
-
-  static UniqueSafeArray Adopt(SAFEARRAY* array) noexcept {
-    UniqueSafeArray owner;
-    owner.array_ = array;
-    return owner;
-  }
-
-  SAFEARRAY* Get() const noexcept { return array_; }
-  [[nodiscard]] SAFEARRAY* Release() noexcept { return std::exchange(array_, nullptr); }
-  void Reset(SAFEARRAY* array = nullptr) noexcept {
-    SAFEARRAY* old = std::exchange(array_, array);
-    if (old != nullptr && old != array) SafeArrayDestroy(old);
-  }
-
- private:
-  SAFEARRAY* array_ = nullptr;
-};
-static_assert(sizeof(UniqueSafeArray) == sizeof(SAFEARRAY*));
-
 // Holds SafeArrayAccessData for one scope; Data() is null when the array could not be locked.
 class SafeArrayLock {
  public:
@@ -138,37 +146,6 @@ class SafeArrayLock {
  private:
   SAFEARRAY* array_;
   void* data_ = nullptr;
-};
-
-// Owns one reference to a COM interface.
-template <class Interface>
-class UniqueComPtr {
- public:
-  UniqueComPtr() = default;
-  UniqueComPtr(const UniqueComPtr&) = delete;
-  UniqueComPtr& operator=(const UniqueComPtr&) = delete;
-  UniqueComPtr(UniqueComPtr&& other) noexcept : ptr_(other.Release()) {}
-  ~UniqueComPtr() { Reset(); }
-
-  static UniqueComPtr Adopt(Interface* ptr) noexcept {
-    UniqueComPtr owner;
-    owner.ptr_ = ptr;
-    return owner;
-  }
-
-  Interface* Get() const noexcept { return ptr_; }
-  Interface* operator->() const noexcept { return ptr_; }
-  [[nodiscard]] Interface* Release() noexcept { return std::exchange(ptr_, nullptr); }
-  void Reset() noexcept {
-    if (Interface* old = std::exchange(ptr_, nullptr)) old->Release();
-  }
-  Interface** Receive() noexcept {
-    Reset();
-    return &ptr_;
-  }
-
- private:
-  Interface* ptr_ = nullptr;
 };
 
 }  // namespace zul

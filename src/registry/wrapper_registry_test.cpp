@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "bstr_util.h"
 
@@ -10,98 +14,66 @@ namespace zul {
 namespace {
 
 using testing::Ascii;
-using testing::MessageOf;
 
-void NotifyStub(BSTR, BSTR, void*) {}
-void OutputStub(BSTR, void*) {}
-
-// Keys are signed and exact; a new record holds its cookie, its names up to their first NUL (null
-// stays null, empty stays empty) and nothing else.
-TEST(WrapperRegistry, NewRecordsAreFoundByTheirExactCookie) {
-  constexpr int32_t kCookies[] = {0, -1, 1, INT32_MIN, INT32_MAX, -7, 7};
-  WrapperRegistry registry;
-  for (int32_t cookie : kCookies) {
-    const std::string name = "class" + std::to_string(cookie);
-    ASSERT_TRUE(registry.Add(cookie, testing::Wide(name).c_str(), OLESTR("proc1")));
-  }
-  for (int32_t cookie : kCookies) {
-    SCOPED_TRACE(cookie);
-    const WrapperPin record = registry.Find(cookie);
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->cookie, cookie);
-    EXPECT_EQ(Ascii(record->className.Get()), "class" + std::to_string(cookie));
-    EXPECT_EQ(Ascii(record->procName.Get()), "proc1");
-    EXPECT_EQ(record->error.Code(), -1);
-    EXPECT_EQ(record->error.CopyMessage().Get(), nullptr);
-    EXPECT_EQ(record->Notify(), std::make_pair(ZulNotifyCallback{}, static_cast<void*>(nullptr)));
-    EXPECT_EQ(record->Output(), std::make_pair(ZulOutputCallback{}, static_cast<void*>(nullptr)));
-  }
-  EXPECT_EQ(registry.Find(2), nullptr);
-  EXPECT_EQ(registry.Find(-2), nullptr);
-  const OLECHAR embedded[] = {'a', 'b', 0, 'c', 'd', 0};
-  ASSERT_TRUE(registry.Add(100, embedded, nullptr));
-  ASSERT_TRUE(registry.Add(101, OLESTR(""), OLESTR("")));
-  EXPECT_EQ(Ascii(registry.Find(100)->className.Get()), "ab");
-  EXPECT_EQ(registry.Find(100)->procName.Get(), nullptr);
-  ASSERT_NE(registry.Find(101)->className.Get(), nullptr);
-  EXPECT_EQ(SysStringLen(registry.Find(101)->className.Get()), 0u);
+std::string Describe(const WrapperPin& r) {
+  if (r == nullptr) return "absent";
+  return std::to_string(r->cookie) + " " + Ascii(r->className.Get()) + "/" + Ascii(r->procName.Get()) + " " +
+         std::to_string(r->error.Code()) + " " + testing::MessageOf(r->error) +
+         (r->Output().first != nullptr ? " output" : "");
 }
 
-TEST(WrapperRegistry, AddingARegisteredCookieSucceedsAndKeepsTheFirstRecord) {
+// Keys are signed and exact; a new record holds copies of its names up to their first NUL, and nothing else.
+// A second Add keeps the first record; a removed one lives on for whoever holds it, apart from the fresh
+// one a new Add makes. Records left at unload are freed (leak checkers see to it), even without the lock.
+TEST(WrapperRegistry, RecordsByExactCookieFromAddToTeardown) {
+  const OLECHAR embedded[] = {'a', 'b', 0, 'c', 0};
+  const std::tuple<int32_t, const OLECHAR*, const OLECHAR*, std::string> rows[] = {
+      {0, OLESTR("C0"), OLESTR("p"), "0 C0/p -1 <null>"},
+      {-1, embedded, nullptr, "-1 ab/<null> -1 <null>"},
+      {INT32_MIN, OLESTR(""), OLESTR(""), "-2147483648 / -1 <null>"},
+      {INT32_MAX, nullptr, OLESTR("q"), "2147483647 <null>/q -1 <null>"}};
   WrapperRegistry registry;
-  ASSERT_TRUE(registry.Add(3, OLESTR("First"), OLESTR("p")));
-  WrapperInfo* first = registry.Find(3).Get();
-  first->error.SetCode(-2001);
-  first->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("busy"))));
-  int userData = 0;
-  first->SetNotify(NotifyStub, nullptr);
-  first->SetOutput(OutputStub, &userData);
-  EXPECT_TRUE(registry.Add(3, OLESTR("Second"), OLESTR("q")));
-  EXPECT_EQ(registry.Find(3).Get(), first);
-  EXPECT_EQ(Ascii(first->className.Get()), "First");
-  EXPECT_EQ(Ascii(first->procName.Get()), "p");
-  EXPECT_EQ(first->error.Code(), -2001);
-  EXPECT_EQ(MessageOf(first->error), "busy");
-  EXPECT_EQ(first->Notify().first, NotifyStub);
-  EXPECT_EQ(first->Output(), std::make_pair(ZulOutputCallback{OutputStub}, static_cast<void*>(&userData)));
+  for (const auto& [cookie, name, proc, _] : rows) ASSERT_TRUE(registry.Add(cookie, name, proc));
+  for (const auto& [cookie, c, p, expected] : rows) EXPECT_EQ(Describe(registry.Find(cookie)), expected);
+  EXPECT_EQ(Describe(registry.Find(1)) + Describe(registry.Find(INT32_MAX - 1)), "absentabsent");
+
+  const WrapperPin first = registry.Find(-1);
+  first->error.SetCode(-5), first->error.SetMessage("stale");
+  first->SetOutput([](BSTR, void*) {}, nullptr);
+  EXPECT_TRUE(registry.Add(-1, OLESTR("Second"), OLESTR("q")));
+  EXPECT_EQ(registry.Find(-1).Get(), first.Get());
+  EXPECT_TRUE(registry.Remove(-1) && registry.Remove(-1) && registry.Find(-1) == nullptr);  // absent: true
+  ASSERT_TRUE(registry.Add(-1, OLESTR("New"), nullptr));
+  EXPECT_EQ(Describe(registry.Find(-1)), "-1 New/<null> -1 <null>");
+  EXPECT_EQ(Describe(first), "-1 ab/<null> -5 stale output");
+  DeleteRegistryLock();
+  registry.Teardown();
+  CreateRegistryLock();
+  EXPECT_EQ(Describe(registry.Find(0)), "absent");
 }
 
-// A record that someone still holds outlives its removal, apart from the fresh one.
-TEST(WrapperRegistry, RemovedCookieCanBeAddedAgainWithAFreshRecord) {
+// Each thread always finds its own record while all of them add and remove others, which stay whole
+// while a thread holds them. Meant for the sanitizers' runs too.
+TEST(WrapperRegistry, ThreadsFindTheirOwnRecordsWhileOthersComeAndGo) {
   WrapperRegistry registry;
-  ASSERT_TRUE(registry.Add(-4, OLESTR("Old"), nullptr));
-  const WrapperPin old = registry.Find(-4);
-  old->error.SetCode(-5);
-  old->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("stale"))));
-  old->SetNotify(NotifyStub, nullptr);
-  EXPECT_TRUE(registry.Remove(-4));
-  EXPECT_EQ(registry.Find(-4), nullptr);
-  EXPECT_TRUE(registry.Remove(-4));  // absent: still true
-  EXPECT_TRUE(registry.Remove(99));
-  ASSERT_TRUE(registry.Add(-4, OLESTR("New"), nullptr));
-  const WrapperPin fresh = registry.Find(-4);
-  ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(MessageOf(old->error), "stale");
-  EXPECT_EQ(Ascii(fresh->className.Get()), "New");
-  EXPECT_EQ(fresh->error.Code(), -1);
-  EXPECT_EQ(fresh->error.CopyMessage().Get(), nullptr);
-  EXPECT_EQ(fresh->Notify().first, nullptr);
-}
-
-// Records left at unload are freed (the leak checkers of the host build watch this), with the lock
-// while it exists and without it after process detach.
-TEST(WrapperRegistry, TeardownFreesEveryRecordWithOrWithoutTheLock) {
-  for (bool lockLive : {true, false}) {
-    SCOPED_TRACE(lockLive);
-    WrapperRegistry registry;
-    for (int32_t cookie = 1; cookie <= 5; ++cookie)
-      ASSERT_TRUE(registry.Add(cookie, OLESTR("C"), OLESTR("P")));
-    registry.Find(2)->error.SetMessage(UniqueBstr::Adopt(SysAllocString(OLESTR("message"))));
-    if (!lockLive) DeleteRegistryLock();
-    registry.Teardown();
-    if (!lockLive) CreateRegistryLock();
-    for (int32_t cookie = 1; cookie <= 5; ++cookie) EXPECT_EQ(registry.Find(cookie), nullptr);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int32_t cookie = 1; cookie <= 4; ++cookie) {
+    ASSERT_TRUE(registry.Add(cookie, OLESTR("Own"), nullptr));
+    threads.emplace_back([&, cookie] {
+      for (int32_t i = 0; i < 10000; ++i) {
+        const int32_t other = 100 + (i + cookie) % 64;
+        registry.Add(other, OLESTR("Other"), nullptr);
+        wrong += Describe(registry.Find(cookie)) != std::to_string(cookie) + " Own/<null> -1 <null>";
+        const WrapperPin held = registry.Find(100 + i % 64);
+        registry.Remove(100 + i % 64);
+        wrong +=
+            held != nullptr && Describe(held) != std::to_string(100 + i % 64) + " Other/<null> -1 <null>";
+      }
+    });
   }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
