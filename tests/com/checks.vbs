@@ -2,7 +2,6 @@
 Option Explicit
 
 Const kFail = &H80004005
-Const kAccessDenied = &H80070005
 Const kUnexpected = &H8000FFFF
 
 Dim passed, failed

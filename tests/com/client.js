@@ -1,5 +1,5 @@
-// JScript as a client of Zul.Object: numbers, strings and objects as arguments, JScript arrays, arrays from
-// ZUL, and failures caught as exceptions. Objects go when collected, so the suite collects before its end.
+// JScript as a client of Zul.Object: values, JScript arrays, objects, and failures caught as exceptions.
+// Objects go when collected, so the suite collects before its end.
 var passed = 0, failed = 0, kFail = 0x80004005;
 
 function check(label, actual, expected) {
@@ -12,7 +12,7 @@ function check(label, actual, expected) {
 function checkThrows(label, call, number, description) {
   try {
     call();
-    check(label + " throws", "no exception", description);
+    check(label, "0 no exception", number.toString(16) + " " + description);
   } catch (e) {
     check(label, (e.number >>> 0).toString(16) + " " + e.description, number.toString(16) + " " + description);
   }
@@ -25,24 +25,18 @@ function newObject(className) {
 }
 
 function group(name, body) {
-  try {
-    body();
-  } catch (e) {
-    check(name + " stopped", (e.number >>> 0).toString(16) + " " + e.description, "");
-  }
+  checkThrows(name + " stopped", body, 0, "no exception");
 }
 
 group("values", function () {
   var e = newObject("Echo"), t = newObject("Text");
   check("numbers as ZUL sees them", [e.TypeName(42), e.TypeName(2.5), e.TypeName(4294967296), e.TypeName(true)].join(),
         "LONG,DOUBLE,DOUBLE,BYTE");
-  check("numbers back", e.Echo(-2147483648) + e.Echo(0.1 + 0.2) + e.Echo(true), -2147483648 + (0.1 + 0.2) + 1);
   e.Execute("big = [2147483648 + 1, 2147483648 - 1, 9007199254740991]");
   var big = new VBArray(e.GetVariable("big")).toArray();  // 2^53 - 1 is exact, though printed to 15 digits
   check("64-bit whole numbers", big[0] + "|" + big[1] + "|" + (big[2] - 9007199254740990), "2147483649|2147483647|1");
   var text = "na\u00efve caf\u00e9 \u20ac5";
   check("Windows-1252 text back", e.Echo(text) + t.Length(text) + e.Echo("\u4e2d") + e.Echo(""), text + "13?");
-  check("string arrays both ways", t.Join(t.Split("a,b,c", ","), "-"), "a-b-c");
 });
 
 group("objects", function () {
