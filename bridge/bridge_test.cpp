@@ -20,6 +20,12 @@ void* operator new(std::size_t size) {
   void* block = g_refuseAllocations ? nullptr : std::malloc(size);
   return block != nullptr ? block : throw std::bad_alloc();
 }
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
 #endif
 
 namespace zul::bridge {
