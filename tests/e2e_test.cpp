@@ -473,6 +473,7 @@ TEST_F(Classes, Echo) {
        {"E Swap | &I4:1 | &R8(2):1,2", "I4:0 &R8(2):1,2 &I4:1"},
        {"E Swap | ~BSTR(1):z | ~I2:1", "I4:0 &I2:1 &BSTR(1):z"},
        {"E Fill | ~VARIANT(2):I1:-1,I1:-1 | ~I4:255", "I4:2 ~VARIANT(2):I1:-1,I1:-1 ~I4:255"},
+       {"E TypeName | ~BSTR(2):a,b", "BSTR:STRING[2] ~BSTR(2):a,b"},
        {"E Fill | ~BSTR(2):a,b | ~BSTR:zz", "I4:2 &BSTR(2):zz,zz ~BSTR:zz"},
        {"E Fill | ~I4(1):1 | I4:7", "I4:1 &I4(1):7"},
        {"E Resize | ~I4(3):7,8,9 | ~R8:2", "I4:3 &I4(2):7,8 ~R8:2"},
