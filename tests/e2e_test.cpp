@@ -454,7 +454,7 @@ TEST_F(Classes, Echo) {
       {"UI1(1,1,1,1,1,1,1,2):0,255", "BYTE[2,1,1,1,1,1,1,1]", "UI1(1,1,1,1,1,1,1,2):0,255"},
       {"I4(0,3):", "LONG[3,0]", "I4(0,3):"},
       {"BSTR(3):café,,中文 x€", "STRING[3]", "BSTR(3):café,,中文 x€"},
-      {"VARIANT(3):I4:1,UI8:2,R8:3", "LONG[3]", "I4(3):1,2,3"},
+      {"VARIANT(5):I4:1,UI8:2,R8:3,UI4:4,BOOL:-1", "LONG[5]", "I4(5):1,2,3,4,1"},
       {"@E", "OBJREF", objref},
       {"VARIANT(2):@E,@E", "OBJREF[2]", objref}};
   for (const auto& [value, zulType, back] : kCases) {
