@@ -23,25 +23,34 @@ std::string Counted(int64_t n, const std::string& noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
+namespace {
+
+// In ClassKind order.
+const ClassInfo& (*const kClasses[])() = {MatrixClass, TextClass, EchoClass, WorkerClass};
+
+}  // namespace
+
 const ClassInfo& InfoOf(ClassKind kind) {
-  switch (kind) {
-    case ClassKind::kMatrix:
-      return MatrixClass();
-    case ClassKind::kText:
-      return TextClass();
-    case ClassKind::kEcho:
-      return EchoClass();
-    case ClassKind::kWorker:
-      break;
-  }
-  return WorkerClass();
+  return kClasses[static_cast<std::size_t>(kind)]();
+}
+
+const char* ClassName(ClassKind kind) {
+  return InfoOf(kind).name;
 }
 
 std::optional<ClassKind> FindClass(const std::string& name) {
-  for (ClassKind kind : {ClassKind::kMatrix, ClassKind::kText, ClassKind::kEcho, ClassKind::kWorker}) {
-    if (Lower(name) == Lower(ClassName(kind))) return kind;
+  for (const auto info : kClasses) {
+    if (Lower(name) == Lower(info().name)) return info().kind;
   }
   return std::nullopt;
+}
+
+std::string ClassList() {
+  std::string list;
+  for (std::size_t i = 0; i < std::size(kClasses); ++i) {
+    list += (i == 0 ? "" : i + 1 < std::size(kClasses) ? ", " : " and ") + std::string(kClasses[i]().name);
+  }
+  return list;
 }
 
 void ConstructObject(CallContext& ctx) {

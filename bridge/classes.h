@@ -57,6 +57,7 @@ const ClassInfo& EchoClass();
 const ClassInfo& WorkerClass();
 const ClassInfo& InfoOf(ClassKind kind);
 std::optional<ClassKind> FindClass(const std::string& name);
+std::string ClassList();  // "Matrix, Text, Echo and Worker"
 
 void ConstructObject(CallContext& ctx);
 Value CallObjectMethod(CallContext& ctx, const std::string& name);

@@ -11,20 +11,25 @@
 namespace zul::bridge {
 namespace {
 
+// The guard of every entry point: nothing leaves it, and the failure becomes the thread's last error.
 template <typename F>
-int32_t Status(F&& body) {
+int32_t Status(F&& body) noexcept {
   try {
     return body();
-  } catch (const BridgeError& e) {
-    RecordError(e.Code(), e.what());
-    return e.Code();
-  } catch (const std::bad_alloc&) {
-    RecordError(kOutOfMemory, "Out of memory.");
-    return kOutOfMemory;
-  } catch (const std::exception& e) {
-    RecordError(kInternal, std::string("Internal error: ") + e.what() + ".");
-    return kInternal;
+  } catch (...) {
+    return RecordCaught();
   }
+}
+
+// Status for a body that collects callbacks: they run after the body has released the lock, inside the guard.
+template <typename F>
+int32_t Delivering(F&& body) noexcept {
+  return Status([&] {
+    Deliveries deliveries;
+    const int32_t status = body(deliveries);
+    deliveries.Deliver();
+    return status;
+  });
 }
 
 template <typename F>
@@ -166,8 +171,7 @@ ZUL_QEL_API int32_t ZUL_QEL_RegisterWrapper(const char* className, uint32_t regi
     if (className == nullptr || *className == '\0') Fail(kUnknownClass, "No class name given.");
     const auto kind = FindClass(className);
     if (!kind) {
-      Fail(kUnknownClass,
-           "Unknown class '" + Text(className) + "'; the classes are Matrix, Text, Echo and Worker.");
+      Fail(kUnknownClass, "Unknown class '" + Text(className) + "'; the classes are " + ClassList() + ".");
     }
     if (s.nextCookie == INT32_MAX) Fail(kInternal, "No cookies left.");
     auto& process = s.processes[Text(procName)];
@@ -285,8 +289,7 @@ ZUL_QEL_API int32_t ZUL_QEL_ReleaseMemory(int32_t cookie, void* block) {
 
 ZUL_QEL_API int32_t ZUL_QEL_CreateObject(int32_t cookie, int32_t count, BridgeValue** values,
                                          const uint32_t* flags, uint32_t, uint32_t, uintptr_t) {
-  Deliveries deliveries;
-  return Status([&] {
+  return Delivering([&](Deliveries& deliveries) {
     State& s = GetState();
     std::unique_lock lock(s.mutex);
     s.RequireInitialized();
@@ -374,8 +377,7 @@ ZUL_QEL_API int32_t ZUL_QEL_OnEvent(int32_t cookie, EventRecord* event) {
 ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t count, BridgeValue** values,
                                        const uint32_t* flags, BridgeValue** result) {
   if (result != nullptr) *result = nullptr;
-  Deliveries deliveries;
-  const int32_t status = Status([&] {
+  return Delivering([&](Deliveries& deliveries) {
     State& s = GetState();
     std::unique_lock lock(s.mutex);
     s.RequireInitialized();
@@ -394,14 +396,11 @@ ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t
     }
     return 0;
   });
-  deliveries.Deliver();
-  return status;
 }
 
 ZUL_QEL_API int32_t ZUL_QEL_SetProperty(int32_t cookie, const char* name, int32_t count, BridgeValue** values,
                                         const uint32_t* flags) {
-  Deliveries deliveries;
-  return Status([&] {
+  return Delivering([&](Deliveries& deliveries) {
     State& s = GetState();
     std::unique_lock lock(s.mutex);
     s.RequireInitialized();
@@ -556,8 +555,7 @@ ZUL_QEL_API BridgeValue* ZUL_QEL_GetZULVariable(int32_t cookie, const char* name
 }
 
 ZUL_QEL_API int32_t ZUL_QEL_ExecuteString(int32_t cookie, const char* command) {
-  Deliveries deliveries;
-  const int32_t status = Status([&] {
+  return Delivering([&](Deliveries& deliveries) {
     State& s = GetState();
     std::unique_lock lock(s.mutex);
     s.RequireInitialized();
@@ -573,8 +571,6 @@ ZUL_QEL_API int32_t ZUL_QEL_ExecuteString(int32_t cookie, const char* command) {
     }
     return 0;
   });
-  deliveries.Deliver();
-  return status;
 }
 
 ZUL_QEL_API const char* ZUL_QEL_GetObjVariableName(int32_t cookie) {

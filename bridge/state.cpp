@@ -2,21 +2,26 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <new>
 
 namespace zul::bridge {
 namespace {
 
+// Fixed size, so that recording a failure never allocates (texts longer than that are cut at a character).
 struct ErrorRecord {
   int32_t code = 0;
-  std::string text;
+  char text[4096] = {};
 };
 
 // Records live in the bridge's own memory and each thread keeps only a plain pointer to its own: a new
 // thread starts without one even where the system reuses thread ids, and nothing needs to run at thread
-// exit, when the bridge may already be unloaded.
+// exit, when the bridge may already be unloaded. A thread that cannot get a record (no memory) shares the
+// spare.
 struct ErrorStore {
   std::mutex mutex;
   std::list<ErrorRecord> records;
+  ErrorRecord spare;
 };
 
 ErrorStore& Errors() {
@@ -25,6 +30,38 @@ ErrorStore& Errors() {
 }
 
 thread_local ErrorRecord* threadError = nullptr;
+
+ErrorRecord& ThreadRecord() noexcept {
+  if (threadError != nullptr) return *threadError;
+  ErrorStore& store = Errors();
+  const std::lock_guard lock(store.mutex);
+  try {
+    threadError = &store.records.emplace_back();
+  } catch (...) {
+    threadError = &store.spare;
+  }
+  return *threadError;
+}
+
+// The pieces one after another, cut where the record ends, before a character that does not fit whole.
+int32_t Keep(int32_t code, const char* first, const char* second = "", const char* third = "") noexcept {
+  ErrorRecord& record = ThreadRecord();
+  std::size_t used = 0;
+  for (const char* piece : {first, second, third}) {
+    const std::size_t room = sizeof record.text - 1 - used, length = std::strlen(piece);
+    std::memcpy(record.text + used, piece, std::min(length, room));
+    used += std::min(length, room);
+    if (length <= room) continue;
+    if ((static_cast<unsigned char>(piece[room]) & 0xC0) == 0x80) {  // back to the lead byte of the cut one
+      while (used > 0 && (static_cast<unsigned char>(record.text[used - 1]) & 0xC0) == 0x80) --used;
+      used -= used > 0 ? 1 : 0;
+    }
+    break;
+  }
+  record.text[used] = '\0';
+  record.code = code;
+  return code;
+}
 
 }  // namespace
 
@@ -159,33 +196,23 @@ std::string Capitalized(std::string text) {
   return text;
 }
 
-const char* ClassName(ClassKind kind) {
-  switch (kind) {
-    case ClassKind::kMatrix:
-      return "Matrix";
-    case ClassKind::kText:
-      return "Text";
-    case ClassKind::kEcho:
-      return "Echo";
-    case ClassKind::kWorker:
-      return "Worker";
+int32_t RecordCaught() noexcept {
+  try {
+    throw;
+  } catch (const BridgeError& e) {
+    return Keep(e.Code(), e.what());
+  } catch (const std::bad_alloc&) {
+    return Keep(kOutOfMemory, "Out of memory.");
+  } catch (const std::exception& e) {
+    return Keep(kInternal, "Internal error: ", e.what(), ".");
+  } catch (...) {
+    return Keep(kInternal, "Internal error.");
   }
-  return "";
-}
-
-void RecordError(int32_t code, const std::string& text) {
-  if (threadError == nullptr) {
-    ErrorStore& store = Errors();
-    std::lock_guard lock(store.mutex);
-    threadError = &store.records.emplace_back();
-  }
-  threadError->code = code;
-  threadError->text = text;
 }
 
 const char* LastErrorText(int32_t* code) {
   if (code != nullptr) *code = threadError != nullptr ? threadError->code : 0;
-  return threadError != nullptr ? threadError->text.c_str() : nullptr;
+  return threadError != nullptr ? threadError->text : nullptr;
 }
 
 }  // namespace zul::bridge

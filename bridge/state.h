@@ -147,8 +147,9 @@ std::string ProcessLabel(const Process& process);  // "the default ZUL process",
 std::string Capitalized(std::string text);
 const char* ClassName(ClassKind kind);
 
-// The calling thread's last failure.
-void RecordError(int32_t code, const std::string& text);
+// The calling thread's last failure: RecordCaught, in a catch block, keeps the one being handled (a
+// BridgeError's code and text, out of memory, or an internal error) without allocating, and returns its code.
+int32_t RecordCaught() noexcept;
 const char* LastErrorText(int32_t* code);
 
 }  // namespace zul::bridge

@@ -91,8 +91,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
   return g_factory.QueryInterface(iid, object);
 }
 
+long zul::automation::ModuleUsers() {
+  return g_liveObjects + g_serverLocks;
+}
+
 STDAPI DllCanUnloadNow() {
-  return g_liveObjects == 0 && g_serverLocks == 0 ? S_OK : S_FALSE;
+  return zul::automation::ModuleUsers() == 0 ? S_OK : S_FALSE;
 }
 
 STDAPI DllRegisterServer() {

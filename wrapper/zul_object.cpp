@@ -24,6 +24,7 @@ enum : DISPID {
   kClassName,
   kVariableName,
   kNotifications,
+  kModuleUsers,
   kFirstMember = 1000,
 };
 
@@ -43,6 +44,7 @@ constexpr ReservedName kReserved[] = {
     {L"ClassName", kClassName},
     {L"VariableName", kVariableName},
     {L"Notifications", kNotifications},
+    {L"ModuleUsers", kModuleUsers},
 };
 
 constexpr wchar_t kSource[] = L"Zul.Object";
@@ -141,7 +143,7 @@ HRESULT ForScript(VARIANT& value) {
       if (FAILED(hr)) return hr;
     }
   }
-  SafeArrayDestroy(from);
+  const UniqueSafeArray replaced = UniqueSafeArray::Adopt(from);
   value.vt = VT_ARRAY | VT_VARIANT;
   value.parray = variants.Release();
   return S_OK;
@@ -290,9 +292,8 @@ HRESULT Raise(EXCEPINFO* exception, HRESULT hr, const std::wstring& description)
   return DISP_E_EXCEPTION;
 }
 
-std::wstring TakeBstr(BSTR text) {
-  const UniqueBstr owned = UniqueBstr::Adopt(text);
-  return text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring();
+std::wstring TakeBstr(UniqueBstr text) {
+  return text.Get() != nullptr ? std::wstring(text.Get(), SysStringLen(text.Get())) : std::wstring();
 }
 
 // What an exception that reached a COM method means to the caller.
@@ -505,7 +506,7 @@ HRESULT ZulObject::InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& param
         return E_UNEXPECTED;
       }
       if (FAILED(hr = ArgText(params, 0, text))) return hr;
-      procName_ = TakeBstr(text.Release());
+      procName_ = TakeBstr(std::move(text));
       return S_OK;
     case kCookie:
       if (FAILED(hr = expect(0))) return hr;
@@ -538,15 +539,20 @@ HRESULT ZulObject::InvokeReserved(DISPID id, WORD flags, const DISPPARAMS& param
       SetText(value, taken);
       return S_OK;
     }
+    case kModuleUsers:  // 0: DllCanUnloadNow says S_OK once this object is released
+      if (FAILED(hr = expect(0))) return hr;
+      value.vt = VT_I4;
+      value.lVal = ModuleUsers() - 1;
+      return S_OK;
     case kClassName:
       if (FAILED(hr = expect(0))) return hr;
       hr = ZUL_MSCOMPAL_GetObjClassName(cookie_, text.Receive());
-      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text.Release()));
+      if (SUCCEEDED(hr)) SetText(value, TakeBstr(std::move(text)));
       return hr;
     case kVariableName:
       if (FAILED(hr = expect(0))) return hr;
       hr = ZUL_MSCOMPAL_GetObjVariableName(cookie_, text.Receive());
-      if (SUCCEEDED(hr)) SetText(value, TakeBstr(text.Release()));
+      if (SUCCEEDED(hr)) SetText(value, TakeBstr(std::move(text)));
       return hr;
     default:
       return DISP_E_MEMBERNOTFOUND;
@@ -609,12 +615,12 @@ void ZulObject::OnNotify(BSTR first, BSTR second, void* userData) {
 }
 
 std::wstring ZulObject::LastError() const {
-  BSTR message = nullptr;
-  ZUL_MSCOMPAL_GetLastError(cookie_, &message);
-  std::wstring text = TakeBstr(message);
+  UniqueBstr message;
+  ZUL_MSCOMPAL_GetLastError(cookie_, message.Receive());
+  std::wstring text = TakeBstr(std::move(message));
   if (text.empty() && cookie_ != 0) {
-    ZUL_MSCOMPAL_GetLastError(0, &message);
-    text = TakeBstr(message);
+    ZUL_MSCOMPAL_GetLastError(0, message.Receive());
+    text = TakeBstr(std::move(message));
   }
   return text;
 }

@@ -17,6 +17,8 @@ namespace zul::automation {
 
 // Objects alive in this module, for DllCanUnloadNow.
 extern std::atomic<long> g_liveObjects;
+// What keeps the module loaded: live objects and server locks (DllCanUnloadNow says S_OK at 0).
+long ModuleUsers();
 
 class ZulObject final : public IDispatch {
  public:

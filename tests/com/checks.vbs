@@ -2,16 +2,15 @@
 Option Explicit
 
 Const kFail = &H80004005
-Const kAccessDenied = &H80070005
-Const kInvalidArg = &H80070057
 Const kUnexpected = &H8000FFFF
 
 Dim passed, failed
 passed = 0
 failed = 0
 
+' Same type and value; arrays by shape and values.
 Sub Check(label, actual, expected)
-  If Same(actual, expected) Then
+  If Show(actual) = Show(expected) Then
     passed = passed + 1
   Else
     failed = failed + 1
@@ -21,24 +20,9 @@ End Sub
 
 ' The error that the statement before left (under On Error Resume Next), then cleared.
 Sub CheckError(label, number, description)
-  Dim gotNumber, gotDescription
-  gotNumber = Err.Number
-  gotDescription = Err.Description
+  Check label, Err.Number & " " & Err.Description, number & " " & description
   Err.Clear
-  Check label & " (Err.Number)", gotNumber, number
-  Check label & " (Err.Description)", gotDescription, description
 End Sub
-
-' Same type and value; arrays by shape and values.
-Function Same(a, b)
-  Same = False
-  If IsArray(a) <> IsArray(b) Then Exit Function
-  If IsArray(a) Then
-    Same = Show(a) = Show(b)
-  ElseIf TypeName(a) = TypeName(b) Then
-    Same = a = b
-  End If
-End Function
 
 Function Show(v)
   Dim i, j, text
@@ -48,15 +32,13 @@ Function Show(v)
     Show = TypeName(v) & " " & v
   ElseIf Rank(v) = 1 Then
     For i = 0 To UBound(v)
-      If i > 0 Then text = text & ", "
-      text = text & v(i)
+      text = text & Left(", ", 2 * Sgn(i)) & v(i)
     Next
     Show = "(" & text & ")"
   Else
     For i = 0 To UBound(v, 1)
-      If i > 0 Then text = text & "; "
       For j = 0 To UBound(v, 2)
-        If j > 0 Then text = text & ", "
+        If i + j > 0 Then text = text & Mid("; , ", 1 + 2 * Sgn(j), 2)  ' ", " in a row, "; " before the next
         text = text & v(i, j)
       Next
     Next
@@ -65,10 +47,8 @@ Function Show(v)
 End Function
 
 Function Rank(v)
-  Dim ignored
   On Error Resume Next
-  ignored = UBound(v, 2)
-  Rank = 2
+  Rank = 1 + Sgn(UBound(v, 2) + 1)
   If Err.Number <> 0 Then Rank = 1
   Err.Clear
 End Function
@@ -80,11 +60,14 @@ Function NewObject(className)
   Set NewObject = o
 End Function
 
-' A group that raises unexpectedly stops and counts as one failure.
+' After a group (under On Error Resume Next): one that raised unexpectedly stopped and counts as one failure.
 Sub Stopped(group)
-  If Err.Number <> 0 Then
-    failed = failed + 1
-    WScript.Echo "FAIL " & group & " stopped: " & Err.Number & " " & Err.Description
-    Err.Clear
-  End If
+  If Err.Number <> 0 Then Check group & " stopped", Err.Number & " " & Err.Description, ""
+  Err.Clear
+End Sub
+
+' The end of a suite: every Zul.Object is gone and nothing else keeps the module loaded.
+Sub Finish()
+  Check "Zul.Object instances and server locks left", CreateObject("Zul.Object").ModuleUsers, CLng(0)
+  WScript.Echo passed & " passed, " & failed & " failed"
 End Sub
