@@ -62,7 +62,11 @@ TEST(CallAllocations, AMethodCallWithoutArgumentsAllocatesNothing) {
     return t_allocations;
   };
   // The counting sees an allocation; volatile: the pair is not optimised away.
-  EXPECT_EQ(counted([] { delete static_cast<int* volatile>(new int(1)); }), 1);
+  EXPECT_EQ(counted([] {
+              int* volatile block = new int(1);
+              delete block;
+            }),
+            1);
   FaultBridge& bridge = FaultBridge::Bound();
   for (BridgeEntry entry :
        {BridgeEntry::kBeginTransaction, BridgeEntry::kCallMethod, BridgeEntry::kEndTransaction})

@@ -87,7 +87,9 @@ const Operation kOperations[] = {
      [](int32_t cookie, Caller& c, Fault f) {
        c.args[0].vt = VT_BSTR, c.args[0].bstrVal = SysAllocString(OLESTR("gr\u00fc\u00dfe \u00e9"));
        const HRESULT hr = c.Echo(cookie, f);
-       if (f == kSucceeds) EXPECT_EQ(Ascii(c.result.bstrVal), Ascii(c.args[0].bstrVal)) << "every character";
+       if (f == kSucceeds) {
+         EXPECT_EQ(Ascii(c.result.bstrVal), Ascii(c.args[0].bstrVal)) << "every character";
+       }
        return hr;
      }},
     {"Echo", BridgeEntry::kCallMethod, kTx | kArgs, kUnexpected,
@@ -103,7 +105,9 @@ const Operation kOperations[] = {
        c.args[0].vt = VT_DISPATCH, c.args[0].pdispVal = &c.object, c.object.AddRef();
        const HRESULT hr =
            ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("TypeName"), c.Seal(f, 1), c.args, c.flags, &c.result);
-       if (f == kSucceeds) EXPECT_EQ(Ascii(c.result.bstrVal), "OBJREF");
+       if (f == kSucceeds) {
+         EXPECT_EQ(Ascii(c.result.bstrVal), "OBJREF");
+       }
        return hr;
      }},
     {"Matrix", BridgeEntry::kSetProperty, kTx | kArgs, kUnexpected,
@@ -119,7 +123,9 @@ const Operation kOperations[] = {
     {"Matrix", BridgeEntry::kGetProperty, kTx, kUnexpected,
      [](int32_t cookie, Caller& c, Fault f) {
        const HRESULT hr = ZUL_MSCOMPAL_GetProperty(cookie, OLESTR("Data"), (c.Seal(f, 0), &c.result));
-       if (f == kSucceeds) EXPECT_EQ(Doubles(c.result.parray), (Dbls{1, 2, 3, 4, 5, 6}));
+       if (f == kSucceeds) {
+         EXPECT_EQ(Doubles(c.result.parray), (Dbls{1, 2, 3, 4, 5, 6}));
+       }
        return hr;
      }},
     {"Echo", BridgeEntry::kSetZULVariable, kTx | 1 << kBadArgument, kUnexpected,
@@ -131,8 +137,9 @@ const Operation kOperations[] = {
     {"Echo", BridgeEntry::kGetZULVariable, kTx, kUnexpected,
      [](int32_t cookie, Caller& c, Fault f) {
        const HRESULT hr = ZUL_MSCOMPAL_GetZULVariable(cookie, OLESTR("v"), (c.Seal(f, 0), &c.result));
-       if (f != kAllocationFails)
+       if (f != kAllocationFails) {
          EXPECT_EQ(c.result.vt, f ? VT_EMPTY : VT_ARRAY | VT_BSTR) << "cleared first";
+       }
        return hr;
      }},
     {"Echo", BridgeEntry::kExecuteString, kTx, kNone,
@@ -143,7 +150,9 @@ const Operation kOperations[] = {
      [](int32_t cookie, Caller& c, Fault f) {
        c.result.vt = VT_BSTR, c.result.bstrVal = SysAllocString(OLESTR("freed by the call"));
        const HRESULT hr = ZUL_MSCOMPAL_GetObjVariableName(cookie, (c.Seal(f, 0), &c.result.bstrVal));
-       if (f != kAllocationFails) EXPECT_EQ(Ascii(c.result.bstrVal).substr(0, f ? 6 : 4), f ? kNone : "echo");
+       if (f != kAllocationFails) {
+         EXPECT_EQ(Ascii(c.result.bstrVal).substr(0, f ? 6 : 4), f ? kNone : "echo");
+       }
        return hr;
      }},
     {"Echo", BridgeEntry::kDestroyObject, kTx, kNone,
@@ -212,10 +221,14 @@ TEST_F(Operations, EveryOperationUnderEveryFault) {
       EXPECT_EQ(hr, expected.hr);
       EXPECT_EQ(LastError(cookie), expected.wrapperText);
       EXPECT_EQ(LastError(0), expected.contextText);
-      if (f) EXPECT_EQ(Held(caller.args[0]) + Held(caller.args[1]), caller.before) << "untouched";
+      if (f) {
+        EXPECT_EQ(Held(caller.args[0]) + Held(caller.args[1]), caller.before) << "untouched";
+      }
       const bool keepsResult =
           op.entry != BridgeEntry::kGetZULVariable && op.entry != BridgeEntry::kGetObjVariableName;
-      if (f && fault != kWriteBackRefused && keepsResult) EXPECT_EQ(Held(caller.result), caller.result0);
+      if (f && fault != kWriteBackRefused && keepsResult) {
+        EXPECT_EQ(Held(caller.result), caller.result0);
+      }
       EXPECT_EQ(caller.object.refs, caller.args[0].vt == VT_DISPATCH ? 2u : 1u);
       ExpectClean();
     }
@@ -309,7 +322,9 @@ TEST_F(Operations, CallsWithoutArgumentsResultOrFlagsAndProxies) {
   EXPECT_EQ(LastError(0), "Result pointer is null.");
   EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(cookie + 1), S_OK);
   EXPECT_EQ(ZUL_MSCOMPAL_DestroyProxyWrapper(cookie + 1), E_INVALIDARG) << "gone";
-  for (int entry = 0; entry < kBridgeEntryCount; ++entry) EXPECT_EQ(bridge->Calls(BridgeEntry(entry)), 0);
+  for (int entry = 0; entry < kBridgeEntryCount; ++entry) {
+    EXPECT_EQ(bridge->Calls(BridgeEntry(entry)), 0);
+  }
 }
 
 // Registration runs on cookie 0 and ends its transaction on every path, even when its beginning failed.
@@ -338,9 +353,10 @@ TEST_F(Operations, RegisterWrapperRows) {
     EXPECT_TRUE(row.hr == S_OK ? cookie > 0 : cookie == 0) << cookie;
     bridge->Reset();
     BSTR name = nullptr;
-    if (row.hr == S_OK)
+    if (row.hr == S_OK) {
       EXPECT_EQ(ZUL_MSCOMPAL_GetProcNameFromCookie(cookie, &name) | ZUL_MSCOMPAL_ReleaseWrapper(cookie),
                 S_OK);
+    }
     EXPECT_EQ(Ascii(UniqueBstr::Adopt(name).Get()), row.hr == S_OK ? "calc" : kNone);
   }
   EXPECT_EQ(ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Echo"), 0, nullptr, nullptr), E_POINTER);

@@ -91,7 +91,9 @@ class OpsTest : public ::testing::Test {
     matrix.parray = Numbers({1, 2, 3, 4, 5, 6}, 2);
     uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder;
     const int32_t count = std::string(className) == "Matrix" ? 1 : 0;
-    if (!bare) EXPECT_EQ(ZUL_MSCOMPAL_CreateObject(cookie, count, &matrix, &flag, 0, 0, 0), S_OK);
+    if (!bare) {
+      EXPECT_EQ(ZUL_MSCOMPAL_CreateObject(cookie, count, &matrix, &flag, 0, 0, 0), S_OK);
+    }
     return cookie;
   }
   // Leaves kEarlier on the wrapper and kMarker on the context, through calls the bridge refuses: a
