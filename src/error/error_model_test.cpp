@@ -21,15 +21,16 @@ TEST(MapBridgeError, MapsEveryNamedCodeAndNothingElse) {
     int32_t code;
     HRESULT hr;
     const char* contextText;  // null: the context keeps its code and text
-  } cases[] = {{ZUL_QEL_ERROR_ABORT_REQUESTED, E_ABORT, nullptr},
-               {ZUL_QEL_ERROR_NOTHING_TO_ABORT, E_FAIL, "There is no ZUL activity to abort."},
-               {ZUL_QEL_ERROR_OTHER_PROCESS, E_ACCESSDENIED, nullptr},
-               {ZUL_QEL_ERROR_ABORTED, E_ABORT, nullptr},
-               {ZUL_QEL_ERROR_BUSY, E_ACCESSDENIED, "The object's associated ZUL process is currently busy."},
-               {-1, E_FAIL, nullptr},
-               {0, E_FAIL, nullptr},
-               {-2005, E_FAIL, nullptr},
-               {INT32_MIN, E_FAIL, nullptr}};
+  } cases[] = {
+      {ZUL_QEL_ERROR_ABORT_REQUESTED, E_ABORT, nullptr},
+      {ZUL_QEL_ERROR_OTHER_PROCESS, E_ACCESSDENIED, nullptr},
+      {ZUL_QEL_ERROR_ABORTED, E_ABORT, nullptr},
+      {-1, E_FAIL, nullptr},
+      {0, E_FAIL, nullptr},
+      {-2005, E_FAIL, nullptr},
+      {INT32_MIN, E_FAIL, nullptr},
+      {ZUL_QEL_ERROR_NOTHING_TO_ABORT, E_FAIL, "There is no ZUL activity to abort."},
+      {ZUL_QEL_ERROR_BUSY, E_ACCESSDENIED, "The object's associated ZUL process is currently busy."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     ErrorState context;
