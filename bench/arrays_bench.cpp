@@ -113,7 +113,7 @@ void Memcpy(benchmark::State& state, int64_t bytes) {
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
-// The floor of a conversion that must hand out a new block: the block, as the bridge double and the
+// The floor of a conversion that must hand out a new block: the block, as the bridge and the
 // SAFEARRAY allocator make it (zero-filled), and the copy.
 void AllocMemcpy(benchmark::State& state, int64_t bytes) {
   const unsigned char* from = WarmBuffer(static_cast<std::size_t>(bytes), 3);

@@ -22,7 +22,7 @@ namespace {
 thread_local bool t_counting = false;
 thread_local int64_t t_allocations = 0;
 
-BridgeEntries g_doubleEntries;
+BridgeEntries g_bridgeEntries;
 BridgeEntries g_nullEntries;
 BridgeValue g_nullResult{ZUL_TYP_DOUBLE, 0, {}, {}};
 
@@ -50,22 +50,18 @@ int32_t NullRelease(int32_t, void* block) {
 
 }  // namespace
 
-bool BindBridgeDouble() {
+bool BindBridge() {
   ProcessAttach();  // the core is linked statically: no loader attaches it
   if (!EnsureBridgeLoaded(Context().lastError)) {
-    std::fprintf(stderr, "cannot bind the bridge double %s\n", kBridgeLibraryFile);
+    std::fprintf(stderr, "cannot bind the bridge %s\n", kBridgeLibraryFile);
     return false;
   }
   HMODULE module = GetModuleHandleA(kBridgeLibraryFile);
-  if (module == nullptr || ResolveBridgeEntries(module, g_doubleEntries) != -1) {
-    std::fprintf(stderr, "the bridge double's entry points are missing\n");
+  if (module == nullptr || ResolveBridgeEntries(module, g_bridgeEntries) != -1) {
+    std::fprintf(stderr, "the bridge's entry points are missing\n");
     return false;
   }
-  auto setJournal = reinterpret_cast<void (*)(int32_t)>(DoubleControl("ZulDouble_SetJournal"));
-  if (setJournal == nullptr) return false;
-  setJournal(0);  // load work: no record of each call
-
-  g_nullEntries = g_doubleEntries;
+  g_nullEntries = g_bridgeEntries;
   g_nullEntries.BeginTransaction = NullInt;
   g_nullEntries.EndTransaction = NullInt;
   g_nullEntries.CallMethod = NullCallMethod;
@@ -75,27 +71,27 @@ bool BindBridgeDouble() {
   return true;
 }
 
-const BridgeEntries& DoubleEntries() {
-  return g_doubleEntries;
+const BridgeEntries& BridgeDirect() {
+  return g_bridgeEntries;
 }
 
 const BridgeEntries& NullEntries() {
   return g_nullEntries;
 }
 
-void* DoubleControl(const char* name) {
-  HMODULE module = GetModuleHandleA(kBridgeLibraryFile);
-  return module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
-}
-
-int32_t NewWrapper() {
+int32_t NewWrapper(const OLECHAR* process) {
   int32_t cookie = 0;
-  if (ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Bench"), 0, OLESTR("proc"), &cookie) != S_OK ||
-      ZUL_MSCOMPAL_CreateObject(cookie, 0, nullptr, nullptr, 0, 0, 0) != S_OK) {
-    std::fprintf(stderr, "cannot register a wrapper\n");
-    return 0;
-  }
-  return cookie;
+  SAFEARRAYBOUND bounds[2] = {{1, 0}, {1, 0}};
+  VARIANT matrix;
+  VariantInit(&matrix);
+  matrix.vt = VT_ARRAY | VT_R8, matrix.parray = SafeArrayCreate(VT_R8, 2, bounds);
+  uint32_t flag = ArgFlag::InOnly;
+  const bool made = ZUL_MSCOMPAL_RegisterWrapper(OLESTR("Matrix"), 0, process, &cookie) == S_OK &&
+                    ZUL_MSCOMPAL_CreateObject(cookie, 1, &matrix, &flag, 0, 0, 0) == S_OK;
+  VariantClear(&matrix);
+  if (made) return cookie;
+  std::fprintf(stderr, "cannot register a wrapper\n");
+  return 0;
 }
 
 NullBridgeScope::NullBridgeScope() : saved_(g_bridge.entries) {

@@ -1,6 +1,6 @@
-// Shared by the benchmarks: the library core bound to the bridge double (journal off), wrappers
-// registered through the exports, a bridge that does nothing for measuring the library alone, and a
-// count of heap allocations.
+// Shared by the benchmarks: the library core bound to the reference bridge, wrappers registered through
+// the exports, a bridge that does nothing for measuring the library alone, and a count of heap
+// allocations.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -14,18 +14,19 @@
 
 namespace zul::bench {
 
-// Binds the library to the bridge double next to the program and switches its journal off; false,
-// after printing why, when that fails.
-bool BindBridgeDouble();
+// Binds the library to the reference bridge next to the program; false, after printing why, when that
+// fails.
+bool BindBridge();
 
-// The double's own entry points, resolved from its module: what a direct call costs.
-const BridgeEntries& DoubleEntries();
+// The bridge's own entry points, resolved from its module: what a direct call costs.
+const BridgeEntries& BridgeDirect();
 
-// Scripts the double (ZulDouble_* by name); null when the double does not have it.
-void* DoubleControl(const char* name);
+// The method the calls call: a 1 by 1 Matrix's Total(), which takes no arguments.
+inline constexpr const char* kMethodName = "Total";
 
-// A new wrapper with an object, through the exports; 0 after printing why it failed.
-int32_t NewWrapper();
+// A new Matrix wrapper with its object, in process (null: the default one), through the exports; 0 after
+// printing why it failed.
+int32_t NewWrapper(const OLECHAR* process = nullptr);
 
 // Swaps the bridge for one whose entries return at once (memory from malloc), while it lives.
 class NullBridgeScope {

@@ -22,7 +22,7 @@ mkdir -p "$results"
 rm -f "$results"/figures.*.txt
 for i in $(seq 1 "$runs"); do
   echo "run $i of $runs: $(uptime)" >&2
-  "$build/bin/zul_bench" --figures="$results/figures.$i.txt" "$@" >"$results/report.$i.txt" 2>&1
+  "$build/reference/zul_bench" --figures="$results/figures.$i.txt" "$@" >"$results/report.$i.txt" 2>&1
 done
 
 # Median, minimum and maximum of each figure over the runs, in the order the program wrote them.

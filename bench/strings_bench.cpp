@@ -115,7 +115,7 @@ void StringsOut(benchmark::State& state) {
 
 // Only the blocks that a string array in takes, one per element, from the bridge or from malloc.
 void BridgeBlocks(benchmark::State& state, bool nullBridge) {
-  const BridgeEntries& bridge = nullBridge ? NullEntries() : DoubleEntries();
+  const BridgeEntries& bridge = nullBridge ? NullEntries() : BridgeDirect();
   const int32_t cookie = Cookie();
   std::vector<void*> blocks(kStrings);
   for (auto _ : state) {

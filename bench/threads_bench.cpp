@@ -14,7 +14,10 @@ constexpr int kMaxThreads = 4;
 const std::vector<int32_t>& Cookies() {
   static const std::vector<int32_t> cookies = [] {
     std::vector<int32_t> made;
-    for (int i = 0; i < kMaxThreads; ++i) made.push_back(NewWrapper());
+    for (int i = 0; i < kMaxThreads; ++i) {  // each in a process of its own, which only it enters
+      const OLECHAR process[] = {OLECHAR('p'), OLECHAR('0' + i), 0};
+      made.push_back(NewWrapper(process));
+    }
     return made;
   }();
   return cookies;
@@ -26,7 +29,7 @@ void Prepare(const benchmark::State&) {
 
 void CallLoop(benchmark::State& state, int32_t cookie) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("Method"), 0, nullptr, nullptr, nullptr));
+    benchmark::DoNotOptimize(ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("Total"), 0, nullptr, nullptr, nullptr));
   }
 }
 
@@ -40,19 +43,19 @@ void BM_ThreadsShared(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreadsShared)->Setup(Prepare)->Threads(1)->Threads(2)->Threads(4)->MinTime(1)->UseRealTime();
 
-// The double's own entries for the same call, called directly from each thread.
+// The bridge's own entries for the same call, called directly from each thread.
 void BM_ThreadsSeparateDirect(benchmark::State& state) {
-  const BridgeEntries& bridge = DoubleEntries();
+  const BridgeEntries& bridge = BridgeDirect();
   const int32_t cookie = Cookies()[static_cast<std::size_t>(state.thread_index())];
   for (auto _ : state) {
     bridge.BeginTransaction(cookie);
-    benchmark::DoNotOptimize(bridge.CallMethod(cookie, "Method", 0, nullptr, nullptr, nullptr));
+    benchmark::DoNotOptimize(bridge.CallMethod(cookie, kMethodName, 0, nullptr, nullptr, nullptr));
     bridge.EndTransaction(cookie);
   }
 }
 BENCHMARK(BM_ThreadsSeparateDirect)->Setup(Prepare)->Threads(1)->Threads(2)->MinTime(1)->UseRealTime();
 
-// The library alone: the double serialises every entry under one lock of its own.
+// The library alone, without the bridge's own cost.
 std::unique_ptr<NullBridgeScope> g_nullBridge;
 
 void SwapInNullBridge(const benchmark::State&) {
@@ -60,7 +63,7 @@ void SwapInNullBridge(const benchmark::State&) {
   g_nullBridge = std::make_unique<NullBridgeScope>();
 }
 
-void SwapBackDouble(const benchmark::State&) {
+void SwapBackBridge(const benchmark::State&) {
   g_nullBridge.reset();
 }
 
@@ -69,7 +72,7 @@ void BM_ThreadsSeparateNullBridge(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreadsSeparateNullBridge)
     ->Setup(SwapInNullBridge)
-    ->Teardown(SwapBackDouble)
+    ->Teardown(SwapBackBridge)
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)
@@ -81,7 +84,7 @@ void BM_ThreadsSharedNullBridge(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreadsSharedNullBridge)
     ->Setup(SwapInNullBridge)
-    ->Teardown(SwapBackDouble)
+    ->Teardown(SwapBackBridge)
     ->Threads(1)
     ->Threads(2)
     ->Threads(4)

@@ -324,12 +324,12 @@ void CheckReceived(const BridgeValue& value) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace zul;
   using namespace zul::fuzz;
-  testing::BridgeDouble& bridge = FreshBridge();
+  testing::FaultBridge& bridge = FreshBridge();
   PalContext& context = FuzzContext();
   Input in(data, size);
 
   // The bridge's answers and the allocations that fail.
-  if (in.OneIn(8)) bridge.SetResult(static_cast<int>(BridgeEntry::kObjRefCookie2Hvid), in.Take<int32_t>());
+  if (in.OneIn(8)) bridge.Force(BridgeEntry::kObjRefCookie2Hvid, in.Take<int32_t>());
   const int64_t failBlock = in.OneIn(4) ? 1 + in.Below(8) : 0;
   const int64_t failBstr = in.OneIn(8) ? 1 + in.Below(4) : 0;
   const int32_t cookie = in.OneIn(32) ? kCaller + 1 : kCaller;

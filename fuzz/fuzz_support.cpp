@@ -7,18 +7,6 @@
 #include "pal/module.h"
 #include "zul/host/test_hooks.h"
 
-// The double's controls, bound as the test programs bind them, without their test framework.
-bool zul::testing::BridgeDouble::Bind(HMODULE module) {
-  bool complete = true;
-#define ZUL_FUZZ_BIND(name)                                                                                  \
-  name =                                                                                                     \
-      reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(module, "ZulDouble_" #name))); \
-  complete = complete && name != nullptr;
-  ZUL_DOUBLE_CONTROL(ZUL_FUZZ_BIND)
-#undef ZUL_FUZZ_BIND
-  return complete;
-}
-
 namespace zul::fuzz {
 
 void CheckFailed(const char* condition, const char* file, int line) {
@@ -26,23 +14,22 @@ void CheckFailed(const char* condition, const char* file, int line) {
   std::abort();
 }
 
-testing::BridgeDouble& Bridge() {
-  static testing::BridgeDouble* bridge = [] {
+testing::FaultBridge& Bridge() {
+  static testing::FaultBridge* bridge = [] {
     ProcessAttach();
-    ZUL_FUZZ_CHECK(EnsureBridgeLoaded(Context().lastError));
-    static testing::BridgeDouble controls;
-    ZUL_FUZZ_CHECK(controls.Bind(GetModuleHandleA(testing::kBridgeDoubleFile)));
-    controls.SetJournal(0);  // a journal of millions of inputs would only grow
-    return &controls;
+    testing::FaultBridge& bound = testing::FaultBridge::Bound();
+    ZUL_FUZZ_CHECK(g_bridge.module != nullptr);
+    int32_t cookie = 0;  // a fresh bridge counts its cookies from 1
+    for (int32_t i = 0; i < kCaller; ++i) cookie = g_bridge.entries.RegisterWrapper("Echo", 0, nullptr);
+    ZUL_FUZZ_CHECK(cookie == kCaller);
+    return &bound;
   }();
   return *bridge;
 }
 
-testing::BridgeDouble& FreshBridge() {
-  testing::BridgeDouble& bridge = Bridge();
-  bridge.Reset();
-  bridge.SetJournal(0);
-  return bridge;
+testing::FaultBridge& FreshBridge() {
+  Bridge().Reset();
+  return Bridge();
 }
 
 PalContext& FuzzContext() {
@@ -55,9 +42,8 @@ PalContext& FuzzContext() {
 }
 
 Balance TakeBalance() {
-  testing::BridgeDouble& bridge = Bridge();
-  return {bridge.TotalOutstandingBlocks(), bridge.BadReleases(),
-          ZulHostTest_LiveAllocations(ZUL_HOST_TEST_BSTR),
+  testing::FaultBridge& bridge = Bridge();
+  return {bridge.OutstandingBlocks(), bridge.BadReleases(), ZulHostTest_LiveAllocations(ZUL_HOST_TEST_BSTR),
           ZulHostTest_LiveAllocations(ZUL_HOST_TEST_SAFEARRAY)};
 }
 

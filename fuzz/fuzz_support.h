@@ -1,5 +1,5 @@
-// What the fuzz targets share: a reader of the fuzzer's bytes, the library bound to the bridge double,
-// and the checks that hold after every input.
+// What the fuzz targets share: a reader of the fuzzer's bytes, the library bound to the reference bridge
+// through the fault layer, and the checks that hold after every input.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bridge_double_client.h"
+#include "fault_bridge.h"
 #include "registry/pal_context.h"
 
 // A broken invariant: abort, so that libFuzzer keeps the input as a crash.
@@ -54,12 +54,12 @@ class Input {
   std::size_t size_;
 };
 
-// Attaches the module, binds it to the double beside the fuzzer and returns the double's controls;
-// once per process.
-testing::BridgeDouble& Bridge();
+// Attaches the module, binds it to the bridge beside the fuzzer and registers kCaller there; once per
+// process.
+testing::FaultBridge& Bridge();
 
-// The double's controls with what the previous input scripted cleared, its journal kept off.
-testing::BridgeDouble& FreshBridge();
+// The fault layer with what the previous input scripted cleared.
+testing::FaultBridge& FreshBridge();
 
 // The context of the conversions, with kCaller registered.
 inline constexpr int32_t kCaller = 3;

@@ -1,7 +1,7 @@
 // Fuzz target: the locator over arbitrary ZUL_BIN_DIR and ZUL_BRIDGE_DEBUG values and buffer
 // capacities. The directory found always fits its buffer, is terminated and ends in a separator; a
 // directory taken from ZUL_BIN_DIR starts as the variable does; the current directory is restored
-// after every load attempt. Only the double beside the fuzzer can ever be loaded.
+// after every load attempt. Only the bridge beside the fuzzer can ever be loaded.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static constexpr int kCapacities[] = {0, 1, 2, 3, 16, 259, 260, 261, 520};
   int capacity = kCapacities[in.Below(9)];
   if (in.OneIn(4)) capacity = static_cast<int>(in.Below(600));
-  const char* fileName = in.OneIn(4) ? zul::testing::kBridgeDoubleFile : kAbsentFile;
+  const char* fileName = in.OneIn(4) ? kBridgeLibraryFile : kAbsentFile;
 
   // Exactly capacity bytes: a write past them is caught.
   std::vector<char> buffer(capacity > 0 ? capacity : 1, 0);

@@ -7,153 +7,84 @@
 #include <stdexcept>
 
 #include "bstr_util.h"
-#include "bridge_double_client.h"
 #include "error/failure.h"
-#include "error/strings.h"
-#include "loader/binding.h"
+#include "zul/qel.h"
 
 namespace zul {
 namespace {
 
 using testing::MessageOf;
 
-constexpr const char* kUntouched = "before";
-
-// Only the codes of the table are known; the two with a text of their own also set the context.
-TEST(MapBridgeError, MapsEveryKnownCodeAndNothingElse) {
-  const struct {
-    int32_t bridgeCode;
-    HRESULT expected;
-    const char* contextMessage;  // null: the context keeps its code and message
-  } cases[] = {{-4001, E_ABORT, nullptr},
-               {-2004, E_FAIL, "There is no ZUL activity to abort."},
-               {-2003, E_ACCESSDENIED, nullptr},
-               {-2002, E_ABORT, nullptr},
-               {-2001, E_ACCESSDENIED, "The object's associated ZUL process is currently busy."},
-               {-1, E_FAIL, nullptr},
-               {0, E_FAIL, nullptr},
-               {1, E_FAIL, nullptr},
-               {-2000, E_FAIL, nullptr},
-               {-2005, E_FAIL, nullptr},
-               {-4000, E_FAIL, nullptr},
-               {-4002, E_FAIL, nullptr},
-               {INT32_MIN, E_FAIL, nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bridgeCode);
-    ErrorState context;
-    context.SetCode(7);
-    context.SetMessage(kUntouched);
-    EXPECT_EQ(MapBridgeError(context, c.bridgeCode), c.expected);
-    EXPECT_EQ(context.Code(), c.contextMessage != nullptr ? c.bridgeCode : 7);
-    EXPECT_EQ(MessageOf(context), c.contextMessage != nullptr ? c.contextMessage : kUntouched);
-  }
-}
-
-TEST(SetContextError, StoresCodeMinusOneAndTheText) {
-  ErrorState context;
-  context.SetCode(-2001);
-  SetContextError(context, "Invalid cookie.  Object has not been created.");
-  EXPECT_EQ(context.Code(), -1);
-  EXPECT_EQ(MessageOf(context), "Invalid cookie.  Object has not been created.");
-}
-
-// ---- the three handlers -------------------------------------------------------------------------
-
-enum class Raise { kHResult, kBstr, kBstrWithHr, kConversion, kBadAlloc, kStdException, kInt };
-
-void RaiseKind(Raise kind, HRESULT hr) {
-  switch (kind) {
-    case Raise::kHResult:
-      throw HResultFailure{hr};
-    case Raise::kBstr:
-      throw BstrFailure{};
-    case Raise::kBstrWithHr:
-      throw BstrFailure{hr};
-    case Raise::kConversion:
-      throw ConversionFailure{};
-    case Raise::kBadAlloc:
-      throw std::bad_alloc();
-    case Raise::kStdException:
-      throw std::runtime_error("x");
-    case Raise::kInt:
-      throw 42;
-  }
-}
-
-struct HandlerCase {
-  const char* name;
-  Raise raise;
-  HRESULT carried;
-  const char* recorded;  // by the work before it raises; null: nothing; "" an empty, non-null message
-  HRESULT expected;
-  const char* messageAfter;
-};
-
-constexpr const char* kUnexpected = "Unexpected error.";
-constexpr const char* kOutOfMemory = "Could not allocate memory for argument processing.";
-
-constexpr HandlerCase kHandlerCases[] = {
-    {"bridge failure, no text", Raise::kHResult, E_ACCESSDENIED, nullptr, E_ACCESSDENIED, kUnexpected},
-    {"bridge failure, empty text", Raise::kHResult, E_ABORT, "", E_ABORT, kUnexpected},
-    {"bridge failure keeps its text", Raise::kHResult, E_FAIL, "bridge text", E_FAIL, "bridge text"},
-    {"thrown E_OUTOFMEMORY replaces text", Raise::kHResult, E_OUTOFMEMORY, "bridge text", E_OUTOFMEMORY,
-     kOutOfMemory},
-    {"BSTR failure", Raise::kBstr, S_OK, "bridge text", E_OUTOFMEMORY, kOutOfMemory},
-    {"BSTR failure carrying another hr", Raise::kBstrWithHr, DISP_E_OVERFLOW, nullptr, DISP_E_OVERFLOW,
-     kUnexpected},
-    {"conversion failure, no text", Raise::kConversion, S_OK, nullptr, E_FAIL, kUnexpected},
-    {"conversion failure keeps its text", Raise::kConversion, S_OK, "Safearray lLbound MUST be zero.", E_FAIL,
-     "Safearray lLbound MUST be zero."},
-    {"plain allocation failure", Raise::kBadAlloc, S_OK, "bridge text", E_UNEXPECTED, kUnexpected},
-    {"other exception", Raise::kStdException, S_OK, nullptr, E_UNEXPECTED, kUnexpected},
-    {"non-class exception", Raise::kInt, S_OK, "text", E_UNEXPECTED, kUnexpected},
-};
-
-TEST(RunGuarded, EachFailureKindGivesItsResultAndMessage) {
-  for (const HandlerCase& c : kHandlerCases) {
-    SCOPED_TRACE(c.name);
-    ErrorState wrapper;
-    wrapper.SetCode(-1234);
-    wrapper.SetMessage("an earlier call's text");  // never shown for this failure
-    const HRESULT hr = RunGuarded(wrapper, [&]() -> HRESULT {
-      if (c.recorded != nullptr) wrapper.SetMessage(c.recorded);
-      RaiseKind(c.raise, c.carried);
-      return S_OK;
-    });
-    EXPECT_EQ(hr, c.expected);
-    EXPECT_EQ(MessageOf(wrapper), c.messageAfter);
-    EXPECT_EQ(wrapper.Code(), -1234) << "the handlers never change the code";
-  }
-  ErrorState untouched;  // work that succeeds keeps its own result
-  EXPECT_EQ(RunGuarded(untouched, [] { return S_FALSE; }), S_FALSE);
-  EXPECT_EQ(untouched.CopyMessage().Get(), nullptr);
-}
-
-// The bridge's code and text go to the wrapper; the context gets the mapped code's own text, if any.
-TEST(CaptureBridgeError, CopiesCodeAndTextAndMapsTheCode) {
-  testing::BridgeDouble& bridge = testing::BoundBridgeDouble();
+// Only the named codes are known; the two with a text of their own also set the context.
+TEST(MapBridgeError, MapsEveryNamedCodeAndNothingElse) {
   const struct {
     int32_t code;
-    const char* text;
-    HRESULT expected;
-    const char* contextMessage;
-  } cases[] = {{-2001, "process 3 is running a script", E_ACCESSDENIED,
-                "The object's associated ZUL process is currently busy."},
-               {-17, nullptr, E_FAIL, "<null>"}};
+    HRESULT hr;
+    const char* contextText;  // null: the context keeps its code and text
+  } cases[] = {
+      {ZUL_QEL_ERROR_ABORT_REQUESTED, E_ABORT, nullptr},
+      {ZUL_QEL_ERROR_OTHER_PROCESS, E_ACCESSDENIED, nullptr},
+      {ZUL_QEL_ERROR_ABORTED, E_ABORT, nullptr},
+      {-1, E_FAIL, nullptr},
+      {0, E_FAIL, nullptr},
+      {-2005, E_FAIL, nullptr},
+      {INT32_MIN, E_FAIL, nullptr},
+      {ZUL_QEL_ERROR_NOTHING_TO_ABORT, E_FAIL, "There is no ZUL activity to abort."},
+      {ZUL_QEL_ERROR_BUSY, E_ACCESSDENIED, "The object's associated ZUL process is currently busy."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    ErrorState context, wrapper;
-    wrapper.SetMessage("old");
-    bridge.Reset();
-    bridge.SetLastError(c.code, c.text);
-    EXPECT_EQ(CaptureBridgeError(wrapper, context), c.expected);
-    EXPECT_EQ(wrapper.Code(), c.code);
-    EXPECT_EQ(MessageOf(wrapper), c.text != nullptr ? c.text : "<null>");
-    EXPECT_EQ(MessageOf(context), c.contextMessage);
-    const auto calls = bridge.CallsTo(BridgeEntry::kGetLastError);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0]->args[0], 1) << "asked with a place for the code";
+    ErrorState context;
+    context.Set(7, "before");
+    EXPECT_EQ(MapBridgeError(context, c.code), c.hr);
+    EXPECT_EQ(context.Code(), c.contextText ? c.code : 7);
+    EXPECT_EQ(MessageOf(context), c.contextText ? c.contextText : "before");
   }
+}
+
+enum class Raise { kHResult, kBstr, kConversion, kBadAlloc, kOther };
+
+// Each failure kind raised by the work, after it recorded a text of its own or not, gives its result and
+// the text the client reads; the code is never touched.
+TEST(RunGuarded, EachFailureKindGivesItsResultAndText) {
+  constexpr const char* kUnexpected = "Unexpected error.";
+  constexpr const char* kOutOfMemory = "Could not allocate memory for argument processing.";
+  const struct {
+    Raise raise;
+    HRESULT carried;
+    const char* recorded;  // by the work before it raises; "" an empty, non-null text
+    HRESULT hr;
+    const char* text;
+  } cases[] = {
+      {Raise::kHResult, E_ACCESSDENIED, nullptr, E_ACCESSDENIED, kUnexpected},
+      {Raise::kHResult, E_ABORT, "", E_ABORT, kUnexpected},
+      {Raise::kHResult, E_FAIL, "own text", E_FAIL, "own text"},
+      {Raise::kHResult, E_OUTOFMEMORY, "own text", E_OUTOFMEMORY, kOutOfMemory},
+      {Raise::kBstr, E_OUTOFMEMORY, "own text", E_OUTOFMEMORY, kOutOfMemory},
+      {Raise::kBstr, DISP_E_OVERFLOW, nullptr, DISP_E_OVERFLOW, kUnexpected},
+      {Raise::kConversion, S_OK, nullptr, E_FAIL, kUnexpected},
+      {Raise::kConversion, S_OK, "own text", E_FAIL, "own text"},
+      {Raise::kBadAlloc, S_OK, "own text", E_UNEXPECTED, kUnexpected},
+      {Raise::kOther, S_OK, nullptr, E_UNEXPECTED, kUnexpected},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(&c - cases));
+    ErrorState wrapper;
+    wrapper.Set(-1234, "an earlier call's text");  // never shown for this failure
+    const HRESULT hr = RunGuarded(wrapper, [&]() -> HRESULT {
+      if (c.recorded != nullptr) wrapper.SetMessage(c.recorded);
+      if (c.raise == Raise::kHResult) throw HResultFailure{c.carried};
+      if (c.raise == Raise::kBstr) throw BstrFailure{c.carried};
+      if (c.raise == Raise::kConversion) throw ConversionFailure{};
+      if (c.raise == Raise::kBadAlloc) throw std::bad_alloc();
+      throw 42;
+    });
+    EXPECT_EQ(hr, c.hr);
+    EXPECT_EQ(MessageOf(wrapper), c.text);
+    EXPECT_EQ(wrapper.Code(), -1234);
+  }
+  ErrorState untouched;
+  EXPECT_EQ(RunGuarded(untouched, [] { return S_FALSE; }), S_FALSE);
+  EXPECT_EQ(untouched.CopyMessage().Get(), nullptr);
 }
 
 }  // namespace

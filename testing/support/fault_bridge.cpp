@@ -26,6 +26,7 @@ struct Layer {
   std::mutex mutex;  // guards answers
   Answer answers[kBridgeEntryCount];
   std::atomic<int64_t> calls[kBridgeEntryCount] = {};
+  std::atomic<int32_t> lastCookie[kBridgeEntryCount] = {};
   std::atomic<int64_t> allocationsToFailure{0};
   std::atomic<int32_t> openTransactions{0};
   std::atomic<int64_t> badReleases{0};
@@ -53,6 +54,10 @@ struct Shim<I, R (*)(A...)> {
   static R Call(A... args) {
     Layer& layer = TheLayer();
     layer.calls[I].fetch_add(1);
+    if constexpr (sizeof...(A) > 0) {
+      if constexpr (std::is_same_v<std::tuple_element_t<0, std::tuple<A...>>, int32_t>)
+        layer.lastCookie[I].store(std::get<0>(std::tie(args...)));
+    }
     if constexpr (kEntry == BridgeEntry::kGetLastError) {
       if (t_error.on) {
         if (std::get<0>(std::tie(args...)) != nullptr) *std::get<0>(std::tie(args...)) = t_error.code;
@@ -152,6 +157,10 @@ void FaultBridge::Unforce(BridgeEntry entry) {
 
 void FaultBridge::FailAllocationAt(int64_t nth) {
   TheLayer().allocationsToFailure.store(nth);
+}
+
+int32_t FaultBridge::LastCookie(BridgeEntry entry) const {
+  return TheLayer().lastCookie[static_cast<int>(entry)].load();
 }
 
 int32_t FaultBridge::OpenTransactions() const {

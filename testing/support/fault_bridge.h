@@ -19,6 +19,8 @@ class FaultBridge {
   void Reset();
 
   int64_t Calls(BridgeEntry entry) const;
+  // The cookie of the entry's last call (entries whose first argument is one).
+  int32_t LastCookie(BridgeEntry entry) const;
   // From now on the entry answers result (pointer entries: null) without reaching the bridge, and the
   // next GetLastError on that thread gives code and text (null: no text).
   void Force(BridgeEntry entry, int32_t result, int32_t code = -1, const char* text = nullptr);
