@@ -1,5 +1,6 @@
-// Shared by the marshalling tests: a context with one registered caller bound to the bridge double,
-// argument lists that give their bridge memory back, and SAFEARRAYs built by their stored bounds.
+// Shared by the conversion tests: an Echo wrapper of the reference bridge with its object, registered
+// under the same cookie in a context of the test's own; argument lists that give their bridge memory
+// back; SAFEARRAYs built by their stored bounds.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,25 +9,27 @@
 #include <string>
 #include <vector>
 
-#include "bridge_double_client.h"
 #include "bstr_util.h"
 #include "error/strings.h"
+#include "fault_bridge.h"
 #include "loader/binding.h"
 #include "marshal/marshal.h"
+#include "marshal/numeric.h"
 
 namespace zul::testing {
 
-inline constexpr int32_t kCaller = 3;
 inline constexpr const char* kUntouched = "untouched";
 
 // An argument list that ReleaseArgList disposes of when it goes out of scope.
 struct ArgList {
-  ArgList(PalContext& contextIn, int32_t countIn) : context(contextIn), count(countIn) {}
+  ArgList(PalContext& contextIn, int32_t cookieIn, int32_t countIn)
+      : context(contextIn), cookie(cookieIn), count(countIn) {}
   ArgList(ArgList&&) = default;
-  ~ArgList() { ReleaseArgList(context, kCaller, count, list.pointers.get()); }  // a null list is skipped
+  ~ArgList() { ReleaseArgList(context, cookie, count, list.pointers.get()); }  // a null list is skipped
   BridgeValue& operator[](int i) { return list.values[i]; }
 
   PalContext& context;
+  int32_t cookie;
   int32_t count;
   BridgeArgList list;
   bool ok = false;
@@ -35,27 +38,33 @@ struct ArgList {
 class MarshalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bridge = &BoundBridgeDouble();
-    ASSERT_TRUE(context.AddWrapper(kCaller, OLESTR("Caller"), OLESTR("proc")));
-    Wrapper().error.SetMessage(kUntouched);
-  }
-  void TearDown() override { ExpectNothingHeldAndReset(); }  // every block went back to its owner
-
-  // Between the rows of one test: nothing held so far, a fresh journal and message.
-  void ExpectNothingHeldAndReset() {
-    EXPECT_EQ(bridge->TotalOutstandingBlocks(), 0);
-    EXPECT_EQ(bridge->BadReleases(), 0);
-    bridge->Reset();
+    bridge = &FaultBridge::Bound();
+    const BridgeEntries& e = g_bridge.entries;
+    cookie = e.RegisterWrapper("Echo", 0, nullptr);
+    ASSERT_GT(cookie, 0);
+    ASSERT_EQ(e.BeginTransaction(cookie), 0);
+    ASSERT_EQ(e.CreateObject(cookie, 0, nullptr, nullptr, 0, 0, 0), 0);
+    ASSERT_EQ(e.EndTransaction(cookie), 0);
+    ASSERT_TRUE(context.AddWrapper(cookie, OLESTR("Echo"), OLESTR("")));
     ResetMessage();
   }
+  void TearDown() override {
+    ExpectNothingHeld();
+    g_bridge.entries.ReleaseWrapper(cookie);
+  }
+  void ExpectNothingHeld() {
+    EXPECT_EQ(bridge->OutstandingBlocks(cookie), 0);
+    EXPECT_EQ(bridge->BadReleases(), 0);
+    EXPECT_EQ(bridge->OpenTransactions(), 0);
+  }
 
-  WrapperInfo& Wrapper() { return *context.FindWrapper(kCaller); }
+  WrapperInfo& Wrapper() { return *context.FindWrapper(cookie); }
   std::string Message() { return MessageOf(Wrapper().error); }
   void ResetMessage() { Wrapper().error.SetMessage(kUntouched); }
 
   ArgList In(std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
-    ArgList result(context, static_cast<int32_t>(args.size()));
-    result.ok = MarshalArgsIn(context, kCaller, result.count, args.data(), flags.data(), result.list);
+    ArgList result(context, cookie, static_cast<int32_t>(args.size()));
+    result.ok = MarshalArgsIn(context, cookie, result.count, args.data(), flags.data(), result.list);
     return result;
   }
   ArgList InOne(VARIANT arg, uint32_t flag = ArgFlag::InOnly | ArgFlag::Reorder) {
@@ -64,11 +73,24 @@ class MarshalTest : public ::testing::Test {
     return In(args, flags);
   }
   bool WriteBack(ArgList& in, std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
-    return WriteBackArgs(context, kCaller, in.count, in.list, args.data(), flags.data());
+    return WriteBackArgs(context, cookie, in.count, in.list, args.data(), flags.data());
+  }
+  // Echo.<method> on the converted arguments, in a transaction; its result converted into out (if any)
+  // before the transaction ends and the bridge takes the result back. The bridge's status.
+  int32_t Call(const char* method, ArgList& in, VARIANT* out = nullptr) {
+    const BridgeEntries& e = g_bridge.entries;
+    BridgeValue* result = nullptr;
+    EXPECT_EQ(e.BeginTransaction(cookie), 0);
+    const int32_t status = e.CallMethod(cookie, method, in.count, in.list.pointers.get(), in.list.flags.get(),
+                                        out != nullptr ? &result : nullptr);
+    if (status == 0 && out != nullptr) EXPECT_TRUE(MarshalValueOut(context, cookie, result, out, nullptr));
+    EXPECT_EQ(e.EndTransaction(cookie), 0);
+    return status;
   }
 
   PalContext context;
-  BridgeDouble* bridge = nullptr;
+  FaultBridge* bridge = nullptr;
+  int32_t cookie = 0;
 };
 
 // A new SAFEARRAY whose stored rgsabound[k] holds stored[k] elements (creation lists them reversed).
@@ -102,7 +124,7 @@ inline VARIANT Holding(VARTYPE vt, const void* pointer) {
   return v;
 }
 inline VARIANT Str(const char* ascii) {
-  return Holding(VT_BSTR, ascii != nullptr ? SysAllocString(Wide(ascii).c_str()) : nullptr);
+  return Holding(VT_BSTR, SysAllocString(Wide(ascii).c_str()));
 }
 inline VARIANT Ref(VARIANT* target) {
   return Holding(VT_BYREF | VT_VARIANT, target);
