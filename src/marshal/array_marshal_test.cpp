@@ -142,7 +142,8 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
   int32_t bytes[4] = {};
   auto* shortElements = static_cast<unsigned char*>(std::malloc(8));  // a sanitizer sees any read beyond
   HandArray noDims(0, 1, bytes), noData(1, 4, nullptr), huge(2, 0x10000, bytes), beyond(8, 0xFFFFFFFF, bytes),
-      wide(1, 2, bytes), shortVariants(1, 1, shortElements, 8);
+      wide(1, 2, bytes), shortVariants(1, 1, shortElements, 8), emptyBesideHuge(3, 0xFFFFFFFF, bytes, 8);
+  emptyBesideHuge.more[1] = {0, 0};  // the walk never multiplies the others
   VARIANT lowerBoundOne = array(VT_I4, {3});
   owned.back()->rgsabound[0].lLbound = 1;
   SAFEARRAY* nothing = nullptr;
@@ -156,6 +157,7 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
            " array for the result whose descriptor does not match its type and dimensions.";
   };
   const std::string kLongs = malformed("LONG"), kDoubles = malformed("DOUBLE");
+  const char* const kInOnly = "Object references must be in-only (constant).  They cannot be returned.";
   enum Change { kNone, kClaimed, kNoDescriptor, kHalfElements, kNoData, kNotAnArray };
   const struct {
     VARIANT client;
@@ -169,8 +171,6 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
               Holding(VT_BYREF | VT_I8, &nine), Var(VT_CY, 50000)}),
        ""},
       {Var(VT_VECTOR | VT_I4), "Argument 2 is VT_VECTOR|VT_I4, which cannot be passed."},
-      {Var(0x0FFF), "Argument 2 is VT_0xFFF, which cannot be passed."},
-      {Holding(VT_BYREF | VT_NULL, &bare), "Argument 2 is VT_BYREF|VT_NULL, which holds no value to pass."},
       {Ref(nullptr), "Argument 2 is VT_BYREF|VT_VARIANT with a null reference."},
       {Holding(VT_BYREF | VT_I4, nullptr), "Argument 2 is VT_BYREF|VT_I4 with a null reference."},
       {self, "Argument 2 is a chain of more than 64 references to variants."},
@@ -184,7 +184,8 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
       {Holding(VT_ARRAY | VT_I4, &huge.sa),
        kAllocationFailed,
        0,
-       {3}},  // 3: the data, after "abc" and its descriptor
+       {3}},  // the data, after "abc" and its descriptor
+      {Holding(VT_ARRAY | VT_R8, &emptyBesideHuge.sa), ""},
       {Holding(VT_ARRAY | VT_I4, &beyond.sa), kAllocationFailed},  // beyond 64 bits: never asked for
       {array(VT_BOOL, {2}), "Argument 2 is an array of VT_BOOL, which cannot be passed."},
       {Holding(VT_BYREF | VT_ARRAY | VT_I4, nullptr),
@@ -209,17 +210,13 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
       {Holding(VT_BYREF | VT_ARRAY | VT_I4, &nothing), "", ZUL_TYP_LONG, {3}},
       {array(VT_BSTR, {2, 2}), "", ZUL_TYP_LONG, {3}},  // replaced, its strings destroyed with it
       {empty, "", ZUL_TYP_DOUBLE, {0}, kNoData},        // empty: no data needed, none copied
-      {empty, "", ZUL_TYP_LONG, {}},
-      {empty, "", ZUL_TYP_LONG, {}, kNotAnArray},  // 0x20: a scalar whatever else the flags say
+      {empty, "", ZUL_TYP_LONG, {}, kNotAnArray},       // 0x20: a scalar whatever else the flags say
       {byRefLong,
        "Cannot write a ZUL_TYP_LONG array into a by-reference argument of type VT_BYREF|VT_I4.",
        ZUL_TYP_LONG,
        {3}},
-      {byRefLong,
-       "Object references must be in-only (constant).  They cannot be returned.",
-       ZUL_TYP_OBJREF,
-       {}},
-      {empty, "Object references must be in-only (constant).  They cannot be returned.", ZUL_TYP_OBJREF, {3}},
+      {byRefLong, kInOnly, ZUL_TYP_OBJREF, {}},
+      {empty, kInOnly, ZUL_TYP_OBJREF, {3}},
       {empty, "Unsupported data type: ZUL_TYP_UNDEF", 42, {3}},
       {byRefLong, "Unsupported data type: ZUL_TYP_DCOMPLEX", ZUL_TYP_DCOMPLEX, {}},
       {empty, kLongs, ZUL_TYP_LONG, {1, 1, 1, 1, 1, 1, 1, 1, 1}},
@@ -247,7 +244,7 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
         EXPECT_EQ(in.ok, ok);
         EXPECT_EQ(Message(), ok ? kUntouched : row.text);
         const auto* longs = ok ? static_cast<const int32_t*>(in[1].value.array->data) : nullptr;
-        EXPECT_TRUE(!ok ||
+        EXPECT_TRUE(!ok || in[1].value.array->elementCount == 0 ||
                     std::vector<int32_t>(longs, longs + 6) == std::vector<int32_t>({1, 7, 3, 1, 9, 5}));
         EXPECT_TRUE(ok || !in.list.pointers[2]);  // the later argument stays as it was made
       }
@@ -256,9 +253,7 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
     }
     const int64_t size = row.code == ZUL_TYP_DOUBLE ? 8 : row.code == ZUL_TYP_BYTE ? 1 : 4;
     Result result(row.code, size, row.dims, row.change == kClaimed);
-    if (row.dims.empty())
-      result.value = {row.code, static_cast<uint8_t>(row.change == kNotAnArray ? 0x24 : 0), {}, {}};
-    if (row.dims.empty()) result.value.value.longVal = 7;
+    if (row.dims.empty()) result.value = {row.code, uint8_t(row.change == kNotAnArray ? 0x24 : 0), {}, {{7}}};
     if (row.change == kNoDescriptor) result.value.value.array = nullptr;
     if (row.change == kNoData) result.array.data = nullptr;
     if (row.change == kHalfElements) result.array.elementSize /= 2, result.array.totalBytes /= 2;
