@@ -151,9 +151,8 @@ struct Arg {
 
 // The SAFEARRAY position that bridge element j pairs with under the reordering walk, or j.
 size_t Position(size_t j, const std::vector<ULONG>& dims, bool reorder) {
-  size_t p = 0, rest = j;
-  for (size_t k = 0, stride = 1; k < dims.size(); stride *= dims[k++])
-    p = p * dims[k] + rest / stride % dims[k];
+  size_t p = 0;
+  for (size_t k = 0, stride = 1; k < dims.size(); stride *= dims[k++]) p = p * dims[k] + j / stride % dims[k];
   return reorder ? p : j;
 }
 
