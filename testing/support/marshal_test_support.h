@@ -14,6 +14,9 @@
 #include "loader/binding.h"
 #include "marshal/marshal.h"
 #include "marshal/numeric.h"
+#ifndef _WIN32
+#include "zul/host/test_hooks.h"
+#endif
 
 namespace zul::testing {
 
@@ -36,9 +39,10 @@ class MarshalTest : public ::testing::Test {
     bridge = &FaultBridge::Bound();
     ASSERT_TRUE(context.AddWrapper(cookie = NewObject(), OLESTR("Echo"), OLESTR("")));
     ResetMessage();
+    live = Live();
   }
-  void TearDown() override {  // every block went back, every transaction ended
-    EXPECT_TRUE(bridge->OutstandingBlocks(cookie) == 0 && bridge->BadReleases() == 0);
+  void TearDown() override {  // every block, BSTR and SAFEARRAY went back, every transaction ended
+    EXPECT_TRUE(bridge->OutstandingBlocks(cookie) == 0 && bridge->BadReleases() == 0 && Live() == live);
     EXPECT_EQ(bridge->OpenTransactions(), 0);
     g_bridge.entries.ReleaseWrapper(cookie);
   }
@@ -49,8 +53,20 @@ class MarshalTest : public ::testing::Test {
     EXPECT_EQ(e.EndTransaction(c), 0);
     return c;
   }
-  std::string Message() { return MessageOf(context.FindWrapper(cookie)->error); }
-  void ResetMessage() { context.FindWrapper(cookie)->error.SetMessage(kUntouched); }
+  static int64_t Live() {  // the BSTRs and SAFEARRAYs alive: the host's OLE Automation counts them
+#ifdef _WIN32
+    return 0;
+#else
+    return ZulHostTest_LiveAllocations(ZUL_HOST_TEST_BSTR) +
+           ZulHostTest_LiveAllocations(ZUL_HOST_TEST_SAFEARRAY);
+#endif
+  }
+  std::string Message() {
+    return MessageOf(context.FindWrapper(cookie)->error);
+  }
+  void ResetMessage() {
+    context.FindWrapper(cookie)->error.SetMessage(kUntouched);
+  }
   ArgList In(std::vector<VARIANT>& args, std::vector<uint32_t>& flags) {
     ArgList in(context, cookie, static_cast<int32_t>(args.size()));
     in.ok = MarshalArgsIn(context, cookie, in.count, args.data(), flags.data(), in.list);
@@ -79,6 +95,7 @@ class MarshalTest : public ::testing::Test {
   PalContext context;
   FaultBridge* bridge = nullptr;
   int32_t cookie = 0;
+  int64_t live = 0;
 };
 
 // A new SAFEARRAY whose stored rgsabound[k] holds stored[k] elements (creation lists them reversed).
@@ -103,7 +120,9 @@ inline VARIANT Holding(VARTYPE vt, const void* pointer) {  // byref, parray, bst
   v.byref = const_cast<void*>(pointer);
   return v;
 }
-inline VARIANT Ref(VARIANT* target) { return Holding(VT_BYREF | VT_VARIANT, target); }
+inline VARIANT Ref(VARIANT* target) {
+  return Holding(VT_BYREF | VT_VARIANT, target);
+}
 inline uint64_t Setting(const char* name, uint64_t otherwise) {  // the property tests' knobs
   return std::getenv(name) != nullptr ? std::strtoull(std::getenv(name), nullptr, 0) : otherwise;
 }
