@@ -263,7 +263,9 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
     EXPECT_EQ(Message(), ok ? kUntouched : row.text);
     EXPECT_TRUE(ok || !std::memcmp(&target, &row.client, sizeof target));
     const bool three = ok && row.dims.size() == 1 && row.dims[0] == 3;
-    SAFEARRAY* made = (target.vt & VT_BYREF) ? *target.pparray : target.parray;
+    SAFEARRAY* made = !ok || row.dims.empty()  ? nullptr
+                      : (target.vt & VT_BYREF) ? *target.pparray
+                                               : target.parray;
     EXPECT_TRUE(!three || Load<int32_t>(static_cast<unsigned char*>(made->pvData) + 8) == 3);
     EXPECT_TRUE(!ok || !row.dims.empty() || (target.vt == VT_I4 && target.lVal == 7));
     if (ok && !row.dims.empty()) FreeArray(made);
