@@ -202,7 +202,9 @@ bool StoreNumber(const Number& number, VARTYPE vt, void* storage) noexcept {
     case VT_CY: {
       double value = 0;
       if (!ExactDouble(number, value)) return false;
-      const double scaled = value * kCurrencyScale;
+      // The nearest whole number of units: the product may miss it by a fraction, as for any currency
+      // value with more digits than a double holds after the scaling.
+      const double scaled = std::nearbyint(value * kCurrencyScale);
       int64_t units = 0;
       if (!ExactInteger(Real(scaled), units) || static_cast<double>(units) / kCurrencyScale != value)
         return false;
