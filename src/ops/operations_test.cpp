@@ -313,6 +313,9 @@ TEST_F(Operations, CallsWithoutArgumentsResultOrFlagsAndProxies) {
   LONG zero = 0;
   ms.plVal = &zero;
   EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("Run"), 1, &ms, nullptr, nullptr), S_OK);
+  bridge->Force(BridgeEntry::kCallMethod, 0);  // success, and the result slot left empty
+  EXPECT_EQ(ZUL_MSCOMPAL_CallMethod(cookie, OLESTR("Run"), 0, nullptr, nullptr, &ms), E_FAIL);
+  EXPECT_EQ(LastError(cookie), "The bridge returned no value for the result.");
   bridge->Reset();
   EXPECT_EQ(ZUL_MSCOMPAL_CreateProxyWrapper(cookie + 1) | ZUL_MSCOMPAL_CreateProxyWrapper(cookie), S_OK);
   BSTR name = nullptr;
