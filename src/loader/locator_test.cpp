@@ -25,9 +25,8 @@ constexpr const char* kAbsent = "zul_absent_file.bin";  // beside no module: the
 // CTest runs the unit tests in the directory of their program.
 const std::string kProgram = CurrentDirectory() + kPathSeparator;
 
-// Beside no module, ZUL_BIN_DIR, with bin.x86 read as bin.x86_64 and a separator added, when the result
-// fits 259 characters, never in part. A failed probe leaves the module's directory, cut to the buffer,
-// without its separator.
+// Beside no module: ZUL_BIN_DIR, bin.x86 read as bin.x86_64, a separator added, if all of it fits 259
+// characters. A failed probe leaves the module's directory, cut to the buffer, without its separator.
 TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
   const std::string d258(258, 'd');
   // ZUL_BIN_DIR>what is found, with '|' for the separator
@@ -38,6 +37,7 @@ TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
                               "D:/lib/>D:/lib/",
                               d258 + ">" + d258 + "|",
                               d258 + "d>",
+                              std::string(244, 'a') + "|bin|bin.x86>",  // no room left for the separator
                               std::string(5000, 'e') + ">"};
   for (std::string row : rows) {
     std::replace(row.begin(), row.end(), '|', kPathSeparator);
