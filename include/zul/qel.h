@@ -84,7 +84,8 @@ typedef struct BridgeArray {
   void* data;           /* totalBytes bytes of bridge memory */
   uint8_t dimensionCount; /* 1 to ZUL_QEL_MAX_DIMENSIONS */
   uint8_t reserved1[7];
-  int64_t dims[ZUL_QEL_MAX_DIMENSIONS]; /* dims[0] first; unused entries 0 (1 after a reordering walk of 2+) */
+  /* dims[0] first; unused entries 0 (1 after a reordering walk of 2 or more dims) */
+  int64_t dims[ZUL_QEL_MAX_DIMENSIONS];
   uint8_t reserved2[24];
 } BridgeArray;
 
