@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "stub_wrapper_object.h"
 #include "zul/pal_mscom.h"
 #ifdef _WIN32
 #include <comdef.h>
@@ -32,6 +33,9 @@
 
 namespace zul::e2e {
 namespace {
+
+// A wrapper object as a generated wrapper is: IDispatch with a "Cookie" property.
+using WrapperObject = testing::StubWrapperObject;
 
 struct TypeInfo {
   const char* name;
@@ -152,30 +156,6 @@ int64_t OutstandingBlocks() {
   return count != nullptr ? count(-1) : -1;
 }
 
-// A wrapper object as a generated wrapper is: IDispatch with a "Cookie" property.
-struct CookieObject : IDispatch {
-  explicit CookieObject(int32_t cookie) : cookie(cookie) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch);
-    *out = known ? (AddRef(), static_cast<IDispatch*>(this)) : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    return count == 1 && Wide("Cookie") == names[0] ? (ids[0] = 1, S_OK) : DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
-    if (id != 1 || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
-    return result->vt = VT_I4, result->lVal = cookie, S_OK;
-  }
-  int32_t cookie;
-  ULONG references = 1;
-};
-
 // Lines that reach a wrapper's callbacks, from any thread; notifications as "notify: first | second". A line
 // may call back into the library (reenter), whose outcome is appended to it.
 struct Inbox {
@@ -222,7 +202,7 @@ class EndToEnd : public ::testing::Test {
     for (const auto& [name, cookie] : cookies_)
       EXPECT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(cookie), S_OK) << name << ": " << LastError(cookie);
     EXPECT_EQ(OutstandingBlocks(), 0) << "bridge memory left outstanding";
-    for (const CookieObject& object : objects_) EXPECT_EQ(object.references, 1u) << "a reference kept";
+    for (const WrapperObject& object : objects_) EXPECT_EQ(object.refs, 1u) << "a reference kept";
   }
 
   // Wrapper `name` in process proc ({P} is this test's; empty is the default process), with its object made
@@ -376,7 +356,7 @@ class EndToEnd : public ::testing::Test {
       ::testing::UnitTest::GetInstance()->current_test_info()->name();
   std::map<std::string, int32_t> cookies_;
   std::map<std::string, Inbox> inboxes_;
-  std::deque<CookieObject> objects_;
+  std::deque<WrapperObject> objects_;
   std::string raised_;
 };
 
@@ -618,27 +598,6 @@ TEST_F(Processes, AbortAndBusy) {
   ASSERT_TRUE(heard.WaitFor("notify: done | worker1"));
   EXPECT_EQ(heard.Take(), (std::vector<std::string>{"worker1: 10 of 20 ms", "worker1: 20 of 20 ms",
                                                     "notify: done | worker1"}));
-}
-
-// Threads that fail at once on wrappers of their own each read their own text: the bridge's, naming the
-// thread's variable, or the library's.
-TEST_F(Processes, EachThreadReadsItsOwnError) {
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    ASSERT_EQ(New(std::to_string(t), "Echo", {}, "{P}/" + std::to_string(t)), "S_OK");
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, own = std::to_string(t)] {
-      for (int i = 0; i < 50; ++i) {
-        const std::string name = "v" + own + "_" + std::to_string(i);
-        wrong += Do(own, "var " + name) !=
-                 Expand("E_FAIL Undefined variable '" + name + "' in ZUL process '{P}/" + own + "'.");
-        wrong += Do(own, "Echo", {"EMPTY"}) != "E_FAIL Argument 1 is VT_EMPTY, which holds no value to pass.";
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Output, notifications and events through the exports: who receives what, on which thread, a client
-// that calls back into the library, and the failed event that is raised as _com_error (the toolchain's on
-// Windows, the platform layer's on the host) with its diagnostic on standard output and on the wrapper.
+// Output, notifications and events through the exports: who receives what, on which thread, and the failed
+// event that is raised as _com_error (the toolchain's on Windows, the platform layer's on the host) with its
+// diagnostic on standard output and on the wrapper.
 #include <chrono>
 #include <mutex>
 #include <sstream>
@@ -72,23 +72,6 @@ TEST_F(Callbacks, EachWrapperGetsItsOwnUntilUnregistered) {
   bridge->EmitNotify(first, "gone", "too");
   EXPECT_EQ(toFirst.Get().size(), 4u);
   EXPECT_EQ(toSecond.Get(), Texts{"still"}) << "the other registration stays";
-}
-
-// A client's function may call the library again, on the same wrapper, from inside the call that produced
-// the output.
-TEST_F(Callbacks, AClientThatCallsBackIntoTheLibrary) {
-  static int32_t cookie;
-  static Texts seen;
-  cookie = NewWrapper(), seen.clear();
-  const auto reenter = [](BSTR text, void*) {
-    const HRESULT hr = ZUL_MSCOMPAL_ExecuteString(cookie, OLESTR("print, z"));
-    seen.push_back(Ascii(text) + " " + std::to_string(hr) + " " + LastError(cookie));
-  };
-  EXPECT_EQ(ZUL_MSCOMPAL_RegisterOutputCallback(cookie, reenter, nullptr), S_OK);
-  EXPECT_EQ(ZUL_MSCOMPAL_ExecuteString(cookie, OLESTR("print, 'outer'")), S_OK);
-  EXPECT_EQ(seen, Texts{"outer " + std::to_string(E_FAIL) + " Undefined variable 'z' at column 8."});
-  EXPECT_EQ(LastError(cookie), "Undefined variable 'z' at column 8.") << "the outer success keeps it";
-  EXPECT_EQ(ZUL_MSCOMPAL_UnregisterOutputCallback(cookie), S_OK);
 }
 
 // "<hr> raised|<source>|<description>|<output>" of one delivery; a null text reads as an empty one.
