@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "marshal/text.h"
+
 namespace zul {
 namespace {
 
@@ -32,6 +34,11 @@ TEST(TextConversion, WholeTextsLostCharactersAndLossyNames) {
   EXPECT_STREQ(ConvertForBridge(OLESTR("ab\0cd"), 5, into), "ab");
   EXPECT_EQ(ConvertForBridge(OLESTR("abcdefghij"), kWhole, into), nullptr) << "no room";
   EXPECT_EQ(NarrowText(nullptr).Get(), nullptr);
+  for (const char* bridge : {"\x80", "a\xe9\x80z"}) {  // from 0x80 up, a byte is the code page's to read
+    Wide expected(8, 0);
+    expected.resize(MultiByteToWideChar(CP_THREAD_ACP, 0, bridge, -1, expected.data(), 8) - 1);
+    EXPECT_EQ(TextOf(UniqueBstr::Adopt(BstrFromBridgeText(bridge))), expected);
+  }
   const Wide name = OLESTR("\x4e2d\x00e9\x20ac");
   EXPECT_EQ(TextOf(UnrepresentableNameMessage(name.c_str())),
             OLESTR("The name '") + name + OLESTR("' cannot be represented in the current code page."));

@@ -54,6 +54,7 @@ TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
                FindLibraryDirectory(buffer, -1, kAbsent) ||
                FindLibraryDirectory(nullptr, 260, kBesideProgram));
   EXPECT_EQ(buffer + std::string(1, kPathSeparator) + small, kProgram + kProgram.substr(0, sizeof small - 1));
+  EXPECT_FALSE(FindLibraryDirectory(small, 1, kAbsent)) << "no room for a directory";
 }
 
 // Writes nothing when an argument is missing. With ZUL_BRIDGE_DEBUG above 0, a failure says why on standard

@@ -21,7 +21,8 @@ constexpr const char* kAllocationFailed = "Failed to allocate memory.";
 // descriptor says so: for sizes that must be refused before any copy.
 struct Result {
   Result(uint8_t code, int64_t size, const std::vector<int64_t>& dims, bool claimed = false) {
-    const int64_t n = std::accumulate(dims.begin(), dims.end(), int64_t{1}, std::multiplies<>());
+    const auto n =
+        static_cast<int64_t>(std::accumulate(dims.begin(), dims.end(), uint64_t{1}, std::multiplies<>()));
     data.resize(static_cast<size_t>((claimed ? 1 : n) * size));
     for (size_t j = 0; j * size < data.size(); ++j) data[j * size] = static_cast<unsigned char>(j + 1);
     array = {size, static_cast<int64_t>(static_cast<uint64_t>(n) * size), n,
@@ -224,6 +225,7 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
       {empty, kLongs, ZUL_TYP_LONG, {3}, kNoData},
       {empty, kDoubles, ZUL_TYP_DOUBLE, {3}, kHalfElements},
       {empty, kDoubles, ZUL_TYP_DOUBLE, {int64_t{1} << 62}, kClaimed},
+      {empty, kDoubles, ZUL_TYP_DOUBLE, {int64_t{1} << 33, int64_t{1} << 31}, kClaimed},  // 2^64 counts 0
       {empty,
        "ZUL array dimension exceeds the Safearray bounds 'cElement' size (ULONG).",
        ZUL_TYP_BYTE,
