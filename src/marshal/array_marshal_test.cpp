@@ -6,6 +6,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -277,6 +278,16 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
   BridgeArgList none;  // without arguments nothing is written back
   uint32_t flag = ArgFlag::WriteBack;
   EXPECT_TRUE(WriteBackArgs(context, cookie, 0, none, nullptr, &flag));
+  std::vector<VARIANT> args{Var(VT_I4, 1), Holding(VT_ARRAY | VT_I4, NewArray(VT_I4, {3}))};
+  std::vector<uint32_t> flags(2, ArgFlag::WriteBack | ArgFlag::Reorder);
+  {
+    ArgList in = In(args, flags);
+    in[1].value.array->elementCount = 2;  // a write-back names its argument
+    EXPECT_FALSE(WriteBack(in, args, flags));
+    EXPECT_EQ(Message(), std::regex_replace(kLongs, std::regex("the result"), "argument 2"));
+    in[1].value.array->elementCount = 3;
+  }
+  FreeArray(args[1].parray);
   for (SAFEARRAY* psa : owned) FreeArray(psa);
   std::free(shortElements);
 }
