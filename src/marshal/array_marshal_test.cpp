@@ -288,6 +288,14 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
     in[1].value.array->elementCount = 3;
   }
   FreeArray(args[1].parray);
+  LONG edge = 0;  // a whole double reaches an integer type's last value, not beyond
+  VARIANT into = Holding(VT_BYREF | VT_I4, &edge);
+  for (const double d : {2147483647.0, 2147483648.0}) {
+    BridgeValue number{ZUL_TYP_DOUBLE, 0, {}, {}};
+    number.value.doubleVal = d;
+    EXPECT_EQ(MarshalValueOut(context, cookie, &number, &into, &flag), d < 2147483648.0) << d;
+  }
+  EXPECT_EQ(edge, 2147483647);
   for (SAFEARRAY* psa : owned) FreeArray(psa);
   std::free(shortElements);
 }
