@@ -190,6 +190,7 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
       {Holding(VT_ARRAY | VT_R8, &emptyBesideHuge.sa), ""},
       {Holding(VT_ARRAY | VT_I4, &beyond.sa), kAllocationFailed},  // beyond 64 bits: never asked for
       {array(VT_BOOL, {2}), "Argument 2 is an array of VT_BOOL, which cannot be passed."},
+      {array(VT_CY, {2}), "Argument 2 is an array of VT_CY, which cannot be passed."},
       {Holding(VT_BYREF | VT_ARRAY | VT_I4, nullptr),
        "Argument 2 is VT_ARRAY|VT_BYREF|VT_I4 with a null reference."},
       {Holding(VT_ARRAY | VT_I4, &noDims.sa), "Argument 2 is VT_ARRAY|VT_I4 with no dimensions."},
