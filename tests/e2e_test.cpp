@@ -173,10 +173,14 @@ struct Inbox {
     return std::exchange(lines, {});
   }
   bool WaitFor(const std::string& line) {  // for up to 30 s
-    for (int i = 0; i < 3000 && std::count(lines.begin(), lines.end(), line) == 0; ++i)
+    for (int i = 0; i < 3000; ++i) {
+      {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (std::count(lines.begin(), lines.end(), line) != 0) return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const std::lock_guard<std::mutex> hold(lock);
-    return std::count(lines.begin(), lines.end(), line) != 0;
+    }
+    return false;
   }
   static void Output(BSTR text, void* inbox) { static_cast<Inbox*>(inbox)->Push(Narrow(text)); }
   static void Notify(BSTR first, BSTR second, void* inbox) {
