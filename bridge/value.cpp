@@ -10,8 +10,6 @@
 namespace zul::bridge {
 namespace {
 
-constexpr int64_t kMaxDims = 8;
-
 struct Range {
   __int128 min;
   __int128 max;
@@ -314,7 +312,7 @@ Value ReadValue(const BridgeValue* record, const std::string& what) {
   }
   const BridgeArray* array = record->value.array;
   if (array == nullptr) Invalid(what, "the array record is null");
-  if (array->dimensionCount < 1 || array->dimensionCount > kMaxDims) {
+  if (array->dimensionCount < 1 || array->dimensionCount > ZUL_QEL_MAX_DIMENSIONS) {
     Invalid(what, "1 to 8 dimensions expected, not " + std::to_string(array->dimensionCount));
   }
   int64_t count = 1;
