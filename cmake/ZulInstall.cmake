@@ -61,8 +61,10 @@ write_basic_package_version_file(${zul_package_dir}/zul_pal_mscomConfigVersion.c
 # Where the reference bridge lies, relative to the package's prefix.
 set(zul_reference_file ${zul_reference_destination}/$<TARGET_FILE_NAME:zul_reference_bridge>)
 # The way up from the package's folders to its prefix.
-file(RELATIVE_PATH zul_cmake_to_prefix /prefix/${zul_cmake_dir} /prefix)
-file(RELATIVE_PATH zul_pkgconfig_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+set(zul_cmake_to_prefix /prefix)
+cmake_path(RELATIVE_PATH zul_cmake_to_prefix BASE_DIRECTORY /prefix/${zul_cmake_dir})
+set(zul_pkgconfig_to_prefix /prefix)
+cmake_path(RELATIVE_PATH zul_pkgconfig_to_prefix BASE_DIRECTORY /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 if(WIN32)
   set(zul_package_windows TRUE)
 else()
