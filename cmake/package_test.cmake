@@ -45,7 +45,7 @@ set(expected include/zul/pal_mscom.h include/zul/pal_mscom_version.h include/zul
 if(WINDOWS)
   set(docs "")
   list(APPEND expected bin/zul_pal_mscom.dll bin/zul_automation.dll bin/reference/zul_qel.dll
-       lib/zul_pal_mscom.dll.a)
+       lib/libzul_pal_mscom.dll.a)
 else()
   list(APPEND expected lib/libzul_pal_mscom.so.1 lib/libzul_platform.so.1 include/zul/host/oleauto.h
        lib/zul_pal_mscom/reference/libzul_qel.so lib/pkgconfig/zul_pal_mscom.pc)
