@@ -4,7 +4,7 @@
 # Zul.Object from the unpacked folder and runs a script against it.
 # Usage: cmake -DBUILD_DIR=<build> -DCLIENT_DIR=<client project> -DWORK_DIR=<scratch> -DBUILD_TYPE=<type>
 #              -DCPACK=<cpack> -DPACKAGE_GENERATOR=<generator> -DPACKAGE=<file name> -DVERSION=<x.y.z>
-#              -DWINDOWS=<bool>
+#              -DWINDOWS=<bool> [-DMSVC_IMPLIB=<bool: the build makes the MSVC import library>]
 #              [-DTOOLCHAIN=<file>] [-DCXX_COMPILER=<compiler>] [-DSANITIZE=<flags>]
 #              [-DSCRIPT_PREFIX=<.vbs> -DSCRIPT=<.vbs>] [-DCHECKS=<scripts, separated by |>]
 #              -P package_test.cmake [<emulator>...]
@@ -46,6 +46,9 @@ if(WINDOWS)
   set(docs "")
   list(APPEND expected bin/zul_pal_mscom.dll bin/zul_automation.dll bin/reference/zul_qel.dll
        lib/libzul_pal_mscom.dll.a)
+  if(MSVC_IMPLIB)
+    list(APPEND expected lib/zul_pal_mscom.lib)
+  endif()
 else()
   list(APPEND expected lib/libzul_pal_mscom.so.1 lib/libzul_platform.so.1 include/zul/host/oleauto.h
        lib/zul_pal_mscom/reference/libzul_qel.so lib/pkgconfig/zul_pal_mscom.pc)
