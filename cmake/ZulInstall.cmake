@@ -1,42 +1,87 @@
-# The relocatable package that `cmake --install` lays out for a client project:
-#   include/zul/              pal_mscom.h and qel.h (on the host also host/, the OLE Automation subset)
-#   lib/ (and bin/)           the library, on the host libzul_platform too, and the reference bridge
-#   lib/cmake/zul_pal_mscom/  the package configuration: find_package(zul_pal_mscom), zul::pal_mscom
+# The relocatable package that `cmake --install` lays out (GNUInstallDirs; components runtime, development
+# and reference_bridge):
+#   bin/ (Windows)            zul_pal_mscom.dll and zul_automation.dll (Zul.Object)
+#   lib/                      on the host libzul_pal_mscom.so and libzul_platform.so; the import libraries
+#   include/zul/              pal_mscom.h, pal_mscom_version.h, qel.h (on the host also host/, our OLE
+#                             Automation subset)
+#   lib/cmake/zul_pal_mscom/  find_package(zul_pal_mscom 1.0): zul::pal_mscom, zul::reference_bridge
+#   lib/pkgconfig/ (host)     zul_pal_mscom.pc
+#   the reference bridge      bin/reference/ (Windows), lib/zul_pal_mscom/reference/ (host): a client copies
+#                             it beside its program or names the folder in ZUL_BIN_DIR
+#   README, guide, license    at the top (Windows), in share/doc/zul_pal_mscom/ (host)
 include_guard(GLOBAL)
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/zul/pal_mscom.h ${PROJECT_SOURCE_DIR}/include/zul/qel.h
-        DESTINATION include/zul)
-set(zul_installed zul_pal_mscom zul_reference_bridge)
+set(zul_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zul_pal_mscom)
 if(WIN32)
-  set(zul_package_windows TRUE)
-  set(zul_package_targets [=[
-set_target_properties(zul::pal_mscom PROPERTIES
-  IMPORTED_LOCATION "${_zul_prefix}/bin/$<TARGET_FILE_NAME:zul_pal_mscom>"
-  IMPORTED_IMPLIB "${_zul_prefix}/lib/$<TARGET_LINKER_FILE_NAME:zul_pal_mscom>"
-  INTERFACE_LINK_LIBRARIES "oleaut32;ole32;uuid")
-set_target_properties(zul::reference_bridge PROPERTIES
-  IMPORTED_LOCATION "${_zul_prefix}/bin/$<TARGET_FILE_NAME:zul_reference_bridge>")]=])
+  set(zul_reference_destination ${CMAKE_INSTALL_BINDIR}/reference)
+  set(zul_doc_destination .)
 else()
-  set(zul_package_windows FALSE)
-  set(zul_package_targets [=[
-add_library(zul::platform SHARED IMPORTED)
-set_target_properties(zul::platform PROPERTIES
-  IMPORTED_LOCATION "${_zul_prefix}/lib/$<TARGET_FILE_NAME:zul_platform>"
-  IMPORTED_SONAME "$<TARGET_SONAME_FILE_NAME:zul_platform>")
-set_target_properties(zul::pal_mscom PROPERTIES
-  IMPORTED_LOCATION "${_zul_prefix}/lib/$<TARGET_FILE_NAME:zul_pal_mscom>"
-  IMPORTED_SONAME "$<TARGET_SONAME_FILE_NAME:zul_pal_mscom>"
-  INTERFACE_LINK_LIBRARIES zul::platform)
-set_target_properties(zul::reference_bridge PROPERTIES
-  IMPORTED_LOCATION "${_zul_prefix}/lib/$<TARGET_FILE_NAME:zul_reference_bridge>")]=])
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zul/host DESTINATION include/zul)
-  list(APPEND zul_installed zul_platform)
+  set(zul_reference_destination ${CMAKE_INSTALL_LIBDIR}/zul_pal_mscom/reference)
+  set(zul_doc_destination ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+set_target_properties(zul_pal_mscom PROPERTIES EXPORT_NAME pal_mscom)
+set(zul_exported zul_pal_mscom)
+if(NOT WIN32)
+  set_target_properties(zul_platform PROPERTIES EXPORT_NAME platform)
+  list(APPEND zul_exported zul_platform)
   # The library finds libzul_platform.so beside itself wherever the package is moved.
   set_target_properties(zul_pal_mscom PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
-install(TARGETS ${zul_installed} RUNTIME DESTINATION bin LIBRARY DESTINATION lib ARCHIVE DESTINATION lib)
+install(TARGETS ${zul_exported} EXPORT zul_pal_mscomTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+if(TARGET zul_automation)
+  install(TARGETS zul_automation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
+# The import library for Microsoft's linker, beside the mingw one.
+if(TARGET zul_pal_mscom_msvc_implib)
+  install(FILES ${CMAKE_BINARY_DIR}/lib/zul_pal_mscom.lib DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          COMPONENT development OPTIONAL)
+endif()
+install(TARGETS zul_reference_bridge
+        RUNTIME DESTINATION ${zul_reference_destination} COMPONENT reference_bridge
+        LIBRARY DESTINATION ${zul_reference_destination} COMPONENT reference_bridge)
 
-set(zul_config ${CMAKE_BINARY_DIR}/package/zul_pal_mscomConfig.cmake)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/zul_pal_mscomConfig.cmake.in ${zul_config}.in @ONLY)
-file(GENERATE OUTPUT ${zul_config} INPUT ${zul_config}.in)
-install(FILES ${zul_config} DESTINATION lib/cmake/zul_pal_mscom)
+install(FILES ${PROJECT_SOURCE_DIR}/include/zul/pal_mscom.h ${PROJECT_SOURCE_DIR}/include/zul/qel.h
+              ${ZUL_GENERATED_INCLUDE_DIR}/zul/pal_mscom_version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zul COMPONENT development)
+if(NOT WIN32)
+  # Test hooks are for our tests only, wherever they live.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zul/host DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zul
+          COMPONENT development PATTERN test_hooks.h EXCLUDE)
+endif()
+
+install(EXPORT zul_pal_mscomTargets NAMESPACE zul:: DESTINATION ${zul_cmake_dir} COMPONENT development)
+include(CMakePackageConfigHelpers)
+set(zul_package_dir ${PROJECT_BINARY_DIR}/package)
+write_basic_package_version_file(${zul_package_dir}/zul_pal_mscomConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+# Where the reference bridge lies, relative to the package's prefix.
+set(zul_reference_file ${zul_reference_destination}/$<TARGET_FILE_NAME:zul_reference_bridge>)
+# The way up from the package's folders to its prefix.
+set(zul_cmake_to_prefix /prefix)
+cmake_path(RELATIVE_PATH zul_cmake_to_prefix BASE_DIRECTORY /prefix/${zul_cmake_dir})
+set(zul_pkgconfig_to_prefix /prefix)
+cmake_path(RELATIVE_PATH zul_pkgconfig_to_prefix BASE_DIRECTORY /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(WIN32)
+  set(zul_package_windows TRUE)
+else()
+  set(zul_package_windows FALSE)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zul_pal_mscomConfig.cmake.in ${zul_package_dir}/zul_pal_mscomConfig.cmake.in
+               @ONLY)
+file(GENERATE OUTPUT ${zul_package_dir}/zul_pal_mscomConfig.cmake INPUT ${zul_package_dir}/zul_pal_mscomConfig.cmake.in)
+install(FILES ${zul_package_dir}/zul_pal_mscomConfig.cmake ${zul_package_dir}/zul_pal_mscomConfigVersion.cmake
+        DESTINATION ${zul_cmake_dir} COMPONENT development)
+
+if(NOT WIN32)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/zul_pal_mscom.pc.in ${zul_package_dir}/zul_pal_mscom.pc @ONLY)
+  install(FILES ${zul_package_dir}/zul_pal_mscom.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+          COMPONENT development)
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${zul_doc_destination} COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${zul_doc_destination}/docs COMPONENT runtime)

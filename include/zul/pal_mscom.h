@@ -11,6 +11,8 @@
 
 #include <stdint.h>
 
+#include "zul/pal_mscom_version.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <oaidl.h>
