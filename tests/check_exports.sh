@@ -21,7 +21,8 @@ else
 fi
 same "$2" "$expected" "$actual"
 [ $# -lt 5 ] && exit 0
-platform=$(nm -D --defined-only "$5" | awk 'NF == 3 && $3 !~ /^__odr_asan/ {print $3}')  # AddressSanitizer's
+# AddressSanitizer adds an __odr_asan. indicator beside each exported object.
+platform=$(nm -D --defined-only "$5" | awk 'NF == 3 && $3 !~ /^__odr_asan/ {print $3}')
 mapped=$(sed -n 's/.*ZUL_HOST_SYMBOL(\([A-Z][A-Za-z_]*\)).*/ZulHost_\1/p' "$4" | sort)
 same "$5" "$mapped" "$(grep -v '^_Z' <<<"$platform" | sort)"
 outside=$(grep '^_Z' <<<"$platform" | grep -vE '^_Z(NK?|T[ISV]N)3zul4host' || true)
