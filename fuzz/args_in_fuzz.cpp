@@ -12,7 +12,7 @@
 #include "client_values.h"
 #include "error/failure.h"
 #include "marshal/marshal.h"
-#include "zul/host/test_hooks.h"
+#include "platform/host/test_hooks.h"
 
 namespace zul::fuzz {
 namespace {

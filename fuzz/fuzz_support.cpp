@@ -5,7 +5,7 @@
 
 #include "loader/binding.h"
 #include "pal/module.h"
-#include "zul/host/test_hooks.h"
+#include "platform/host/test_hooks.h"
 
 namespace zul::fuzz {
 

@@ -1,5 +1,6 @@
 /* The client header compiles as C, and a C client links the library, which the loader has attached: the
- * gated exports work without a bridge, and the context's last error starts empty. */
+ * gated exports work without a bridge, the context's last error starts empty, and BSTRs are made and freed
+ * by their usual names. */
 #include "zul/pal_mscom.h"
 
 int main(void) {
@@ -10,5 +11,8 @@ int main(void) {
   failures += ZUL_MSCOMPAL_UnregisterOutputCallback(1) != S_OK;
   failures += (ZUL_ARGFLAG_IN_ONLY | ZUL_ARGFLAG_WRITE_BACK | ZUL_ARGFLAG_REORDER) != 0x4003u;
   failures += sizeof(VARIANT) != 24 || sizeof(EventRecord) != 4;
-  return failures == 0 ? 0 : 1;  /* CTest reports the exit code */
+  message = SysAllocStringLen(OLESTR("abc"), 2);
+  failures += SysStringByteLen(message) != 4 || message[1] != 'b' || message[2] != 0;
+  SysFreeString(message);
+  return failures == 0 ? 0 : 1; /* CTest reports the exit code */
 }

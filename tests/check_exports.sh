@@ -1,8 +1,13 @@
 #!/bin/bash
 # Checks a built library's export table against the functions that the client header declares, in both
-# directions, and (for the DLL) that it imports only Windows system DLLs.
-# Usage: check_exports.sh HEADER LIBRARY host|windows
+# directions, and (for the DLL) that it imports only Windows system DLLs. On the host it checks
+# libzul_platform.so too: the ZulHost_ symbols that oleauto.h maps, and C++ names only in zul::host.
+# Usage: check_exports.sh HEADER LIBRARY host|windows [OLEAUTO_HEADER PLATFORM_LIBRARY]
 set -euo pipefail
+same() {  # what, expected, actual
+  [ "$2" = "$3" ] || { echo "$1: declared, not exported:" $(comm -23 <(echo "$2") <(echo "$3")) \
+    "; exported, not declared:" $(comm -13 <(echo "$2") <(echo "$3")); exit 1; }
+}
 expected=$(sed -n 's/.*ZUL_MSCOMPAL_API[^(]*[ *]\(ZUL_MSCOMPAL_[A-Za-z]*\)(.*/\1/p' "$1" | sort)
 [ "$(grep -c . <<<"$expected")" -eq 25 ] || { echo "the header declares these, not 25:" $expected; exit 1; }
 if [ "$3" = windows ]; then
@@ -14,8 +19,11 @@ if [ "$3" = windows ]; then
 else
   actual=$(nm -D --defined-only "$2" | awk 'NF == 3 {print $3}' | sort)
 fi
-if [ "$actual" != "$expected" ]; then
-  echo "declared, not exported:" $(comm -23 <(echo "$expected") <(echo "$actual")) "; exported, not declared:" \
-    $(comm -13 <(echo "$expected") <(echo "$actual"))
-  exit 1
-fi
+same "$2" "$expected" "$actual"
+[ $# -lt 5 ] && exit 0
+# AddressSanitizer adds an __odr_asan. indicator beside each exported object.
+platform=$(nm -D --defined-only "$5" | awk 'NF == 3 && $3 !~ /^__odr_asan/ {print $3}')
+mapped=$(sed -n 's/.*ZUL_HOST_SYMBOL(\([A-Z][A-Za-z_]*\)).*/ZulHost_\1/p' "$4" | sort)
+same "$5" "$mapped" "$(grep -v '^_Z' <<<"$platform" | sort)"
+outside=$(grep '^_Z' <<<"$platform" | grep -vE '^_Z(NK?|T[ISV]N)3zul4host' || true)
+[ -z "$outside" ] || { echo "$5: C++ names outside zul::host:" $outside; exit 1; }

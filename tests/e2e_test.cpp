@@ -27,8 +27,8 @@
 #ifdef _WIN32
 #include <comdef.h>
 #else
-#include "zul/host/kernel.h"
-#include "zul/host/libloader.h"
+#include "platform/host/kernel.h"
+#include "platform/host/libloader.h"
 #endif
 
 namespace zul::e2e {

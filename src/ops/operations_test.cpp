@@ -7,7 +7,7 @@
 #include "pal/module.h"
 #include "stub_wrapper_object.h"
 #ifndef _WIN32
-#include "zul/host/test_hooks.h"
+#include "platform/host/test_hooks.h"
 #endif
 
 namespace zul::testing {

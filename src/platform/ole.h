@@ -7,9 +7,9 @@
 #include <oleauto.h>
 #include <comdef.h>
 #else
-#include "zul/host/kernel.h"
-#include "zul/host/libloader.h"
-#include "zul/host/process.h"
+#include "platform/host/kernel.h"
+#include "platform/host/libloader.h"
+#include "platform/host/process.h"
 #include "zul/host/oleauto.h"
 #ifndef OLESTR
 #define OLESTR(str) u##str

@@ -15,7 +15,7 @@
 #include "marshal/marshal.h"
 #include "marshal/numeric.h"
 #ifndef _WIN32
-#include "zul/host/test_hooks.h"
+#include "platform/host/test_hooks.h"
 #endif
 
 namespace zul::testing {

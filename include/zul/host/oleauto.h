@@ -15,6 +15,10 @@
 #endif
 
 #define ZUL_HOST_API __attribute__((visibility("default")))
+/* Every function and object of libzul_platform.so has a ZulHost_ symbol, so that none clashes with another
+ * library's of the same name; clients still call it by its Windows name. An asm label rather than a macro:
+ * the names stay real functions, and a client's own identifiers of the same spelling stay untouched. */
+#define ZUL_HOST_SYMBOL(name) __asm__("ZulHost_" #name)
 
 #ifdef __cplusplus
 extern "C" {
@@ -308,33 +312,38 @@ enum VARENUM {
 #define LOCALE_USER_DEFAULT 0x0400
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 
-ZUL_HOST_API BSTR SysAllocString(const OLECHAR* psz);
-ZUL_HOST_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
-ZUL_HOST_API BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
-ZUL_HOST_API void SysFreeString(BSTR bstrString);
-ZUL_HOST_API UINT SysStringLen(BSTR pbstr);
-ZUL_HOST_API UINT SysStringByteLen(BSTR bstr);
-ZUL_HOST_API HRESULT VarBstrCat(BSTR bstrLeft, BSTR bstrRight, LPBSTR pbstrResult);
+ZUL_HOST_API BSTR SysAllocString(const OLECHAR* psz) ZUL_HOST_SYMBOL(SysAllocString);
+ZUL_HOST_API BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) ZUL_HOST_SYMBOL(SysAllocStringLen);
+ZUL_HOST_API BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) ZUL_HOST_SYMBOL(SysAllocStringByteLen);
+ZUL_HOST_API void SysFreeString(BSTR bstrString) ZUL_HOST_SYMBOL(SysFreeString);
+ZUL_HOST_API UINT SysStringLen(BSTR pbstr) ZUL_HOST_SYMBOL(SysStringLen);
+ZUL_HOST_API UINT SysStringByteLen(BSTR bstr) ZUL_HOST_SYMBOL(SysStringByteLen);
+ZUL_HOST_API HRESULT VarBstrCat(BSTR bstrLeft, BSTR bstrRight, LPBSTR pbstrResult)
+    ZUL_HOST_SYMBOL(VarBstrCat);
 
-ZUL_HOST_API void VariantInit(VARIANTARG* pvarg);
-ZUL_HOST_API HRESULT VariantClear(VARIANTARG* pvarg);
+ZUL_HOST_API void VariantInit(VARIANTARG* pvarg) ZUL_HOST_SYMBOL(VariantInit);
+ZUL_HOST_API HRESULT VariantClear(VARIANTARG* pvarg) ZUL_HOST_SYMBOL(VariantClear);
 
-ZUL_HOST_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
-ZUL_HOST_API SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound, PVOID pvExtra);
-ZUL_HOST_API HRESULT SafeArrayDestroy(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayDestroyData(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayLock(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayUnlock(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
-ZUL_HOST_API HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
-ZUL_HOST_API UINT SafeArrayGetDim(SAFEARRAY* psa);
-ZUL_HOST_API UINT SafeArrayGetElemsize(SAFEARRAY* psa);
-ZUL_HOST_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
-ZUL_HOST_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
-ZUL_HOST_API HRESULT SafeArrayGetIID(SAFEARRAY* psa, GUID* pguid);
+ZUL_HOST_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound)
+    ZUL_HOST_SYMBOL(SafeArrayCreate);
+ZUL_HOST_API SAFEARRAY* SafeArrayCreateEx(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound, PVOID pvExtra)
+    ZUL_HOST_SYMBOL(SafeArrayCreateEx);
+ZUL_HOST_API HRESULT SafeArrayDestroy(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayDestroy);
+ZUL_HOST_API HRESULT SafeArrayDestroyData(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayDestroyData);
+ZUL_HOST_API HRESULT SafeArrayLock(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayLock);
+ZUL_HOST_API HRESULT SafeArrayUnlock(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayUnlock);
+ZUL_HOST_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) ZUL_HOST_SYMBOL(SafeArrayAccessData);
+ZUL_HOST_API HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayUnaccessData);
+ZUL_HOST_API HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) ZUL_HOST_SYMBOL(SafeArrayGetVartype);
+ZUL_HOST_API UINT SafeArrayGetDim(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayGetDim);
+ZUL_HOST_API UINT SafeArrayGetElemsize(SAFEARRAY* psa) ZUL_HOST_SYMBOL(SafeArrayGetElemsize);
+ZUL_HOST_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound)
+    ZUL_HOST_SYMBOL(SafeArrayGetLBound);
+ZUL_HOST_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound)
+    ZUL_HOST_SYMBOL(SafeArrayGetUBound);
+ZUL_HOST_API HRESULT SafeArrayGetIID(SAFEARRAY* psa, GUID* pguid) ZUL_HOST_SYMBOL(SafeArrayGetIID);
 
-ZUL_HOST_API HRESULT CoCreateGuid(GUID* pguid);
+ZUL_HOST_API HRESULT CoCreateGuid(GUID* pguid) ZUL_HOST_SYMBOL(CoCreateGuid);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -394,12 +403,12 @@ struct ICreateErrorInfo : IUnknown {
 };
 
 extern "C" {
-ZUL_HOST_API extern const IID IID_IUnknown;
-ZUL_HOST_API extern const IID IID_IDispatch;
-ZUL_HOST_API extern const IID IID_IErrorInfo;
-ZUL_HOST_API extern const IID IID_ICreateErrorInfo;
-ZUL_HOST_API extern const IID IID_NULL;
-ZUL_HOST_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+ZUL_HOST_API extern const IID IID_IUnknown ZUL_HOST_SYMBOL(IID_IUnknown);
+ZUL_HOST_API extern const IID IID_IDispatch ZUL_HOST_SYMBOL(IID_IDispatch);
+ZUL_HOST_API extern const IID IID_IErrorInfo ZUL_HOST_SYMBOL(IID_IErrorInfo);
+ZUL_HOST_API extern const IID IID_ICreateErrorInfo ZUL_HOST_SYMBOL(IID_ICreateErrorInfo);
+ZUL_HOST_API extern const IID IID_NULL ZUL_HOST_SYMBOL(IID_NULL);
+ZUL_HOST_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) ZUL_HOST_SYMBOL(CreateErrorInfo);
 }
 
 inline bool operator==(const GUID& a, const GUID& b) {
@@ -413,7 +422,12 @@ inline bool IsEqualIID(const IID& a, const IID& b) {
   return a == b;
 }
 
-/* The COM support library's exception: an HRESULT and an owned IErrorInfo reference. */
+namespace zul {
+namespace host {
+
+/* The COM support library's exception: an HRESULT and an owned IErrorInfo reference. In our namespace so
+ * that its symbols clash with no other; its type_info lives in libzul_platform.so, so that a client's catch
+ * matches what the library throws. */
 class ZUL_HOST_API _com_error {
  public:
   _com_error(HRESULT hr, IErrorInfo* perrinfo = nullptr, bool fAddRef = false) noexcept;
@@ -427,6 +441,11 @@ class ZUL_HOST_API _com_error {
   HRESULT m_hresult;
   IErrorInfo* m_perrinfo;
 };
+
+}  // namespace host
+}  // namespace zul
+
+using zul::host::_com_error;
 #endif /* __cplusplus */
 
 #endif /* ZUL_HOST_OLEAUTO_H */

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "test_hooks.h"
+#include "allocation_counts.h"
 #include "zul/host/oleauto.h"
 
 namespace {

@@ -100,6 +100,8 @@ extern "C" HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
   return object != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+namespace zul::host {
+
 _com_error::_com_error(HRESULT hr, IErrorInfo* perrinfo, bool fAddRef) noexcept
     : m_hresult(hr), m_perrinfo(perrinfo) {
   if (m_perrinfo != nullptr && fAddRef) m_perrinfo->AddRef();
@@ -127,3 +129,5 @@ IErrorInfo* _com_error::ErrorInfo() const noexcept {
   if (m_perrinfo != nullptr) m_perrinfo->AddRef();
   return m_perrinfo;
 }
+
+}  // namespace zul::host

@@ -1,6 +1,6 @@
 // Win32 services of the host: the last-error slot, code page conversion (every code page is UTF-8),
 // critical sections and debugger output.
-#include "zul/host/kernel.h"
+#include "kernel.h"
 
 #include <pthread.h>
 #include <sched.h>

@@ -1,4 +1,4 @@
-#include "zul/host/libloader.h"
+#include "libloader.h"
 
 #include <dlfcn.h>
 #include <link.h>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "zul/host/kernel.h"
-#include "zul/host/process.h"
+#include "kernel.h"
+#include "process.h"
 
 namespace {
 

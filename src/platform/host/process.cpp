@@ -1,4 +1,4 @@
-#include "zul/host/process.h"
+#include "process.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "zul/host/kernel.h"
+#include "kernel.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "test_hooks.h"
+#include "allocation_counts.h"
 #include "zul/host/oleauto.h"
 
 namespace {

@@ -1,5 +1,6 @@
 /* Process services for the Linux host build with the names and contracts of Windows: environment
- * variables, the current directory, the file-existence search and system error texts. */
+ * variables, the current directory, the file-existence search and system error texts. Private, as
+ * kernel.h. */
 #ifndef ZUL_HOST_PROCESS_H
 #define ZUL_HOST_PROCESS_H
 
@@ -17,13 +18,13 @@ typedef void* HLOCAL;
 
 /* The value's length without its terminator when it fits into nSize bytes; otherwise the size needed
  * with the terminator. 0 with ERROR_ENVVAR_NOT_FOUND when the variable does not exist. */
-ZUL_HOST_API DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 /* A null value removes the variable. */
-ZUL_HOST_API BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
 
 /* Same size contract as GetEnvironmentVariableA; 0 on failure. */
-ZUL_HOST_API DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
-ZUL_HOST_API BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
 
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
@@ -47,8 +48,8 @@ typedef struct _WIN32_FIND_DATAA {
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 
 /* Finds the file or directory of exactly that path (wildcards are not expanded on the host). */
-ZUL_HOST_API HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
-ZUL_HOST_API BOOL FindClose(HANDLE hFindFile);
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
 
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
@@ -58,9 +59,9 @@ ZUL_HOST_API BOOL FindClose(HANDLE hFindFile);
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 /* Only FORMAT_MESSAGE_FROM_SYSTEM texts are supported. The text of a failed LoadLibraryA is dlerror()'s. */
-ZUL_HOST_API DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
-                                  LPSTR lpBuffer, DWORD nSize, void* Arguments);
-ZUL_HOST_API HLOCAL LocalFree(HLOCAL hMem);
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, void* Arguments);
+HLOCAL LocalFree(HLOCAL hMem);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,5 @@
 /* Operating-system services for the Linux host build, with the names and contracts of their
- * Windows counterparts. Implemented by libzul_platform.so. */
+ * Windows counterparts. Private: linked statically, hidden, into the library and the tests. */
 #ifndef ZUL_HOST_KERNEL_H
 #define ZUL_HOST_KERNEL_H
 
@@ -40,34 +40,33 @@ extern "C" {
 #define ERROR_INVALID_FLAGS 1004
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 
-ZUL_HOST_API DWORD GetLastError(void);
-ZUL_HOST_API void SetLastError(DWORD dwErrCode);
+DWORD GetLastError(void);
+void SetLastError(DWORD dwErrCode);
 
 /* Sizes in units of the respective string; a negative length means "up to and including the terminator";
  * a destination size of 0 asks for the size needed; too small a buffer fails with ERROR_INSUFFICIENT_BUFFER.
  * Every code page is UTF-8: as on Windows, WideCharToMultiByte refuses lpDefaultChar and lpUsedDefaultChar
  * (ERROR_INVALID_PARAMETER), and a lone surrogate becomes U+FFFD. */
-ZUL_HOST_API int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                                     LPWSTR lpWideCharStr, int cchWideChar);
-ZUL_HOST_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                     LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                     BOOL* lpUsedDefaultChar);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 
 /* A critical section may be entered again by the thread that holds it. */
 typedef struct _CRITICAL_SECTION {
   pthread_mutex_t mutex;
 } CRITICAL_SECTION;
-ZUL_HOST_API void InitializeCriticalSection(CRITICAL_SECTION* lpCriticalSection);
-ZUL_HOST_API void EnterCriticalSection(CRITICAL_SECTION* lpCriticalSection);
-ZUL_HOST_API void LeaveCriticalSection(CRITICAL_SECTION* lpCriticalSection);
-ZUL_HOST_API void DeleteCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+void InitializeCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+void EnterCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+void LeaveCriticalSection(CRITICAL_SECTION* lpCriticalSection);
+void DeleteCriticalSection(CRITICAL_SECTION* lpCriticalSection);
 
 /* The processor the calling thread runs on, 0 when the system cannot tell. */
-ZUL_HOST_API DWORD GetCurrentProcessorNumber(void);
+DWORD GetCurrentProcessorNumber(void);
 
 /* Debugger output goes to standard error. */
-ZUL_HOST_API void OutputDebugStringA(LPCSTR lpOutputString);
-ZUL_HOST_API void OutputDebugStringW(LPCWSTR lpOutputString);
+void OutputDebugStringA(LPCSTR lpOutputString);
+void OutputDebugStringW(LPCWSTR lpOutputString);
 
 #ifdef __cplusplus
 }
