@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "description.h"
+#include "guid.h"
+#include "idl.h"
+
+namespace zul::typegen {
+namespace {
+
+constexpr char kHead[] = "library Shapes 1.0\nclass Shape\n";
+
+TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
+  const struct {
+    const char* text;
+    const char* error;
+  } kCases[] = {
+      {"", "d:1: no 'library' line"},
+      {"# nothing\nlibrary Shapes 1.0\n", "d:2: no class described"},
+      {"class Shape\nlibrary Shapes 1.0\n", "d:1: the description starts with a 'library' line"},
+      {"library Shapes 1\n", "d:1: the version must be MAJOR.MINOR, not '1'"},
+      {"library Shapes 1.0\nlibrary Other 1.0\n", "d:2: a second 'library' line"},
+      {"library Shapes 1.0\nmethod Area(): double\n", "d:2: 'method' outside a class"},
+      {"library Shapes 1.0\nclass Shape\nclass shape\n", "d:3: class 'shape' is described twice"},
+      {"library Shapes 1.0\nclass shapes\n", "d:2: class 'shapes' has the name of the library"},
+      {"library Shapes 1.0\nclass 2D\n", "d:2: '2D' is not a valid name"},
+      {"methd Area(): double", "d:3: unknown keyword 'methd'"},
+      {"method Area(): double;", "d:3: unexpected character ';'"},
+      {"method Area(x: double y: long)", "d:3: expected ',', found 'y'"},
+      {"method Area(x double)", "d:3: expected ':', found 'double'"},
+      {"method Area(x: double", "d:3: expected ',' at the end of the line"},
+      {"method Area(): double extra", "d:3: unexpected 'extra' at the end of the line"},
+      {"method Area(x: double, X: long)", "d:3: parameter 'X' is given twice"},
+      {"method Area(result: double)", "d:3: 'result' is a reserved word"},
+      {"method Invoke()", "d:3: 'Invoke' is a reserved word"},
+      {"method Area(): dbl[]", "d:3: unknown type 'dbl'"},
+      {"method Area(): 4", "d:3: '4' is not a type"},
+      {"method Area(s: Shape[])", "d:3: an array of objects cannot be passed; use variant[]"},
+      {"property Area: double", "d:3: a property is read, write or both"},
+      {"property Area: double read read", "d:3: expected 'read' or 'write', found 'read'"},
+      {"method Area()\nproperty area: double read", "d:4: member 'area' is described twice"},
+      {"create(x: double)\nmethod Create()", "d:4: member 'Create' is described twice"},
+      {"event Moved(x: long)", "d:3: an event's argument is a string, as the notify callback delivers it"},
+      {"event Moved(ref x: string)", "d:3: an event's argument cannot be by reference"},
+      {"event Moved(a: string, b: string)", "d:3: an event has at most one argument"},
+      {"event Moved()\nevent moved()", "d:4: event 'moved' is described twice"},
+      {"version 0", "d:3: the version must be a whole number from 1 to 65535, not '0'"},
+      {"version 2\nversion 2", "d:4: a second 'version' line in class 'Shape'"},
+      {"clsid {0000-1111}", "d:3: '{0000-1111}' is not a GUID"},
+      {"progid 9Shape", "d:3: '9Shape' is not a valid ProgID"},
+      {"progid Shapes.Shape\nclass Circle\nprogid shapes.shape", "d:4: ProgID 'shapes.shape' is taken by another class"},
+      {"libid 00000000-0000-0000-0000-000000000001", "d:3: 'libid' belongs right after the 'library' line"},
+  };
+  for (const auto& c : kCases) {
+    // Cases without a library line are lines of the class Shape.
+    const bool whole = *c.text == '\0' || std::string(c.text).find("library") != std::string::npos;
+    const std::string text = whole ? c.text : kHead + std::string(c.text);
+    SCOPED_TRACE(text);
+    try {
+      ParseDescription(text, "d");
+      ADD_FAILURE() << "accepted";
+    } catch (const DescriptionError& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+  }
+}
+
+TEST(GuidTest, NameBasedGuidsAreVersion5) {
+  // Known values of other implementations; the long name takes SHA-1 past one block.
+  const Guid dns = *ParseGuid("{6ba7b810-9dad-11d1-80b4-00c04fd430c8}");
+  const Guid url = *ParseGuid("6BA7B811-9DAD-11D1-80B4-00C04FD430C8");
+  EXPECT_EQ(GuidText(NameBasedGuid(dns, "python.org")), "886313e1-3b8a-5372-9b90-0c9aee199e5d");
+  EXPECT_EQ(GuidText(NameBasedGuid(url, std::string(100, 'x'))), "c4956a8f-abe3-5d39-8dfa-4bf25e22e84b");
+}
+
+TEST(GuidTest, IdentitiesFollowNamesAndVersionsOrAreGiven) {
+  const auto a = ParseDescription("library Shapes 1.0\nclass Shape\nclass Circle\n", "d");
+  // Published identities: a rebuild, and a change of case, must keep them.
+  const auto b = ParseDescription("library SHAPES 1.1\nclass SHAPE\nclass Circle\nversion 2\n", "d");
+  EXPECT_EQ(b.libid, a.libid);
+  EXPECT_EQ(b.classes[0].clsid, a.classes[0].clsid);
+  EXPECT_NE(b.classes[1].clsid, a.classes[1].clsid);
+  EXPECT_NE(b.classes[1].iid, a.classes[1].iid);
+  std::vector<Guid> all = {a.libid};
+  for (const Class& c : a.classes) all.insert(all.end(), {c.clsid, c.iid, c.eventsIid});
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t j = i + 1; j < all.size(); ++j) EXPECT_NE(all[i], all[j]) << i << " " << j;
+  EXPECT_EQ(GuidText(ParseDescription("library ZulReference 1.0\nclass Matrix\n", "d").classes[0].clsid),
+            "33022bce-19ac-569a-ac94-cdaceedfedd5");
+  const auto given = ParseDescription(
+      "library Shapes 1.0\nlibid {00000000-0000-0000-0000-0000000000AA}\nclass Shape\n"
+      "eventsiid 00000000-0000-0000-0000-0000000000bb\n", "d");
+  EXPECT_EQ(GuidText(given.libid), "00000000-0000-0000-0000-0000000000aa");
+  EXPECT_EQ(GuidText(given.classes[0].eventsIid), "00000000-0000-0000-0000-0000000000bb");
+  EXPECT_EQ(given.classes[0].clsid, a.classes[0].clsid);
+}
+
+TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
+  const auto d = ParseDescription(
+      "library Shapes 1.0\n"
+      "class Shape\nprogid Shapes.Shape\nversion 3\n"
+      "create(sides: long)\n"
+      "property Name: string read write\n"
+      "property Parent: Shape read write\n"
+      "method Scale(ref points: double[], by: variant, other: Shape): long64[]\n"
+      "method Reset()\n"
+      "event Moved(where: string)\nevent Gone()\n",
+      "d");
+  const std::string idl = EmitIdl(d, "shapes.zultypes");
+  const Class& c = d.classes[0];
+  for (const std::string& line : std::vector<std::string>{
+           "library Shapes\n",
+           "[uuid(" + GuidText(d.libid) + "), version(1.0)",
+           "[object, uuid(" + GuidText(c.iid) + "), dual, oleautomation",
+           "interface IShape : IDispatch\n",
+           "[id(1)] HRESULT Create([in] long sides);\n",
+           "[id(2), propget] HRESULT Name([out, retval] BSTR* value);\n",
+           "[id(2), propput] HRESULT Name([in] BSTR value);\n",
+           "[id(3), propputref] HRESULT Parent([in] IShape* value);\n",
+           "[id(4)] HRESULT Scale([in, out] SAFEARRAY(double)* points, [in] VARIANT by, [in] IShape* other, "
+           "[out, retval] SAFEARRAY(hyper)* result);\n",
+           "[id(5)] HRESULT Reset();\n",
+           "[uuid(" + GuidText(c.eventsIid) + ")",
+           "dispinterface IShapeEvents\n  {\n  properties:\n  methods:\n"
+           "    [id(1)] void Moved([in] BSTR where);\n    [id(2)] void Gone();\n",
+           "[uuid(" + GuidText(c.clsid) + "), helpstring(\"Shapes.Shape\")]\n  coclass Shape\n  {\n"
+           "    [default] interface IShape;\n    [default, source] dispinterface IShapeEvents;\n",
+       }) {
+    EXPECT_NE(idl.find(line), std::string::npos) << line << "\nnot in\n" << idl;
+  }
+}
+
+}  // namespace
+}  // namespace zul::typegen
