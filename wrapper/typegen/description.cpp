@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -26,25 +27,33 @@ bool IsName(const std::string& word) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
-// Words that IDL, the C header widl makes, or the C++ server would read as their own; "result" names
-// a method's return value.
+// Words that IDL, the C header widl makes, or the C++ server would read as their own.
 bool IsReserved(const std::string& name) {
   static const std::set<std::string> kWords = {
-      "bstr", "byte", "boolean", "case", "char", "class", "coclass", "const", "cy", "date", "default",
-      "delete", "dispinterface", "do", "double", "dual", "else", "enum", "float", "for", "hresult", "hyper",
-      "id", "if", "import", "importlib", "in", "int", "interface", "library", "long", "methods", "module",
-      "namespace", "new", "object", "operator", "out", "private", "properties", "protected", "public",
-      "result", "retval", "return", "safearray", "short", "signed", "small", "source", "static", "struct",
-      "switch", "template", "this", "typedef", "union", "unsigned", "uuid", "variant", "variant_bool",
-      "version", "virtual", "void", "while"};
-  static const std::set<std::string> kDispatch = {"queryinterface", "addref", "release", "gettypeinfocount",
-                                                  "gettypeinfo", "getidsofnames", "invoke"};
+      "bstr",          "byte",      "boolean",   "case",       "char",      "class",
+      "coclass",       "const",     "cy",        "date",       "default",   "delete",
+      "dispinterface", "do",        "double",    "dual",       "else",      "enum",
+      "float",         "for",       "hresult",   "hyper",      "id",        "if",
+      "import",        "importlib", "in",        "int",        "interface", "library",
+      "long",          "methods",   "module",    "namespace",  "new",       "object",
+      "operator",      "out",       "private",   "properties", "protected", "public",
+      "retval",        "return",    "safearray", "short",      "signed",    "small",
+      "source",        "static",    "struct",    "switch",     "template",  "this",
+      "typedef",       "union",     "unsigned",  "uuid",       "variant",   "variant_bool",
+      "version",       "virtual",   "void",      "while"};
+  static const std::set<std::string> kDispatch = {
+      "queryinterface", "addref", "release", "gettypeinfocount", "gettypeinfo", "getidsofnames", "invoke"};
   return kWords.count(Lower(name)) || kDispatch.count(Lower(name));
 }
 
+using Spellings = std::map<std::string, std::pair<std::string, int>>;  // lower case: as written, line
+
 class LineParser {
  public:
-  LineParser(const std::string& line, const std::string& file, int number) : file_(file), number_(number) {
+  // `spellings` collects the names met so far: a type library keeps one spelling of each name, whatever
+  // it names, so a second spelling would change the first one's in every client.
+  LineParser(const std::string& line, const std::string& file, int number, Spellings& spellings)
+      : file_(file), number_(number), spellings_(spellings) {
     size_t i = 0;
     while (i < line.size()) {
       const char c = line[i];
@@ -53,7 +62,8 @@ class LineParser {
         ++i;
       } else if (std::string("(),:[]").find(c) != std::string::npos) {
         tokens_.push_back(std::string(1, c)), ++i;
-      } else if (std::isalnum(static_cast<unsigned char>(c)) || std::string("_.-{}").find(c) != std::string::npos) {
+      } else if (std::isalnum(static_cast<unsigned char>(c)) ||
+                 std::string("_.-{}").find(c) != std::string::npos) {
         size_t end = i;
         while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) ||
                                      std::string("_.-{}").find(line[end]) != std::string::npos))
@@ -83,6 +93,10 @@ class LineParser {
     const std::string word = Next(what);
     if (!IsName(word)) Fail("'" + word + "' is not a valid name");
     if (IsReserved(word)) Fail("'" + word + "' is a reserved word");
+    const auto [known, added] = spellings_.emplace(Lower(word), std::pair(word, number_));
+    if (!added && known->second.first != word)
+      Fail("'" + word + "' is spelled '" + known->second.first + "' on line " +
+           std::to_string(known->second.second) + "; a type library keeps one spelling of a name");
     return word;
   }
   // The type's class name is resolved once every class is known.
@@ -90,8 +104,8 @@ class LineParser {
     Type type;
     const std::string word = Next("a type");
     const auto& types = Types();
-    const auto known = std::find_if(types.begin(), types.end() - 1,
-                                    [&](const TypeInfo& t) { return word == t.keyword; });
+    const auto known =
+        std::find_if(types.begin(), types.end() - 1, [&](const TypeInfo& t) { return word == t.keyword; });
     if (known != types.end() - 1) {
       type.base = known->base;
     } else {
@@ -109,8 +123,10 @@ class LineParser {
       Parameter parameter;
       if (Peek("ref")) Next(""), parameter.byReference = true;
       parameter.name = Name("a parameter name");
+      if (Lower(parameter.name) == "result") Fail("'" + parameter.name + "' names the return value");
       for (const auto& other : parameters)
-        if (Lower(other.name) == Lower(parameter.name)) Fail("parameter '" + parameter.name + "' is given twice");
+        if (Lower(other.name) == Lower(parameter.name))
+          Fail("parameter '" + parameter.name + "' is given twice");
       Expect(":");
       parameter.type = ParseType();
       parameters.push_back(parameter);
@@ -126,6 +142,7 @@ class LineParser {
   size_t next_ = 0;
   const std::string& file_;
   int number_;
+  Spellings& spellings_;
 };
 
 int WholeNumber(const std::string& word, int most) {
@@ -137,7 +154,8 @@ int WholeNumber(const std::string& word, int most) {
 bool IsProgId(const std::string& id) {
   // A ProgID is at most 39 characters, starts with a letter and holds no punctuation but dots.
   return id.size() <= 39 && std::isalpha(static_cast<unsigned char>(id[0])) && id.back() != '.' &&
-         std::all_of(id.begin(), id.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.'; });
+         std::all_of(id.begin(), id.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.'; });
 }
 
 struct Given {
@@ -183,12 +201,13 @@ void ParseLine(LineParser& line, Description& d, Given& given) {
     given.seen.clear();
     return line.ExpectEnd();
   }
-  static const std::set<std::string> kInClass = {"progid", "version", "clsid",    "iid",   "eventsiid",
+  static const std::set<std::string> kInClass = {"progid", "version", "clsid",    "iid",  "eventsiid",
                                                  "create", "method",  "property", "event"};
   if (!kInClass.count(keyword)) line.Fail("unknown keyword '" + keyword + "'");
   if (d.classes.empty()) line.Fail("'" + keyword + "' outside a class");
   Class& c = d.classes.back();
-  if (keyword != "method" && keyword != "property" && keyword != "event" && !given.seen.insert(keyword).second)
+  if (keyword != "method" && keyword != "property" && keyword != "event" &&
+      !given.seen.insert(keyword).second)
     line.Fail("a second '" + keyword + "' line in class '" + c.name + "'");
   if (keyword == "progid") {
     c.progId = line.Next("the ProgID");
@@ -269,30 +288,42 @@ void ResolveType(Type& type, const Description& d, const std::string& file, int 
 }  // namespace
 
 const std::vector<TypeInfo>& Types() {
-  static const std::vector<TypeInfo> kTypes = {
-      {BaseType::kByte, "byte", "unsigned char", VT_UI1},   {BaseType::kShort, "short", "short", VT_I2},
-      {BaseType::kLong, "long", "long", VT_I4},             {BaseType::kUlong, "ulong", "unsigned long", VT_UI4},
-      {BaseType::kLong64, "long64", "hyper", VT_I8},        {BaseType::kFloat, "float", "float", VT_R4},
-      {BaseType::kDouble, "double", "double", VT_R8},       {BaseType::kCurrency, "currency", "CY", VT_CY},
-      {BaseType::kDate, "date", "DATE", VT_DATE},           {BaseType::kBool, "bool", "VARIANT_BOOL", VT_BOOL},
-      {BaseType::kString, "string", "BSTR", VT_BSTR},       {BaseType::kVariant, "variant", "VARIANT", VT_VARIANT},
-      {BaseType::kObject, "", "", VT_DISPATCH}};
+  static const std::vector<TypeInfo> kTypes = {{BaseType::kByte, "byte", "unsigned char", VT_UI1},
+                                               {BaseType::kShort, "short", "short", VT_I2},
+                                               {BaseType::kLong, "long", "long", VT_I4},
+                                               {BaseType::kUlong, "ulong", "unsigned long", VT_UI4},
+                                               {BaseType::kLong64, "long64", "hyper", VT_I8},
+                                               {BaseType::kFloat, "float", "float", VT_R4},
+                                               {BaseType::kDouble, "double", "double", VT_R8},
+                                               {BaseType::kCurrency, "currency", "CY", VT_CY},
+                                               {BaseType::kDate, "date", "DATE", VT_DATE},
+                                               {BaseType::kBool, "bool", "VARIANT_BOOL", VT_BOOL},
+                                               {BaseType::kString, "string", "BSTR", VT_BSTR},
+                                               {BaseType::kVariant, "variant", "VARIANT", VT_VARIANT},
+                                               {BaseType::kObject, "", "", VT_DISPATCH}};
   return kTypes;
 }
 
-const TypeInfo& Type::info() const { return Types()[static_cast<size_t>(base)]; }
+const TypeInfo& Type::info() const {
+  return Types()[static_cast<size_t>(base)];
+}
 
-std::string InterfaceName(const Class& c) { return "I" + c.name; }
-std::string EventsName(const Class& c) { return "I" + c.name + "Events"; }
+std::string InterfaceName(const Class& c) {
+  return "I" + c.name;
+}
+std::string EventsName(const Class& c) {
+  return "I" + c.name + "Events";
+}
 
 Description ParseDescription(const std::string& text, const std::string& file) {
   Description d;
   Given given;
+  Spellings spellings;
   std::istringstream lines(text);
   std::string text_line;
   int number = 0;
   while (std::getline(lines, text_line)) {
-    LineParser line(text_line, file, ++number);
+    LineParser line(text_line, file, ++number, spellings);
     if (!line.Empty()) ParseLine(line, d, given);
   }
   const int end = std::max(number, 1);
@@ -318,7 +349,13 @@ Description ParseDescription(const std::string& text, const std::string& file) {
       if (m.result) ResolveType(*m.result, d, file, m.line);
     }
   }
+  for (const auto& [lower, spelling] : spellings) d.spellings[lower] = spelling.first;
   return d;
+}
+
+std::string Spelled(const Description& d, const std::string& name) {
+  const auto known = d.spellings.find(Lower(name));
+  return known == d.spellings.end() ? name : known->second;
 }
 
 }  // namespace zul::typegen

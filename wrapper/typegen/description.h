@@ -3,6 +3,7 @@
 #define ZUL_TYPEGEN_DESCRIPTION_H
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,7 +23,19 @@ class DescriptionError : public std::runtime_error {
 
 // The value types a member may carry: those the library converts, VARIANT, and objects of described classes.
 enum class BaseType : uint8_t {
-  kByte, kShort, kLong, kUlong, kLong64, kFloat, kDouble, kCurrency, kDate, kBool, kString, kVariant, kObject
+  kByte,
+  kShort,
+  kLong,
+  kUlong,
+  kLong64,
+  kFloat,
+  kDouble,
+  kCurrency,
+  kDate,
+  kBool,
+  kString,
+  kVariant,
+  kObject
 };
 
 struct TypeInfo {
@@ -36,8 +49,8 @@ const std::vector<TypeInfo>& Types();
 
 struct Type {
   BaseType base = BaseType::kVariant;
-  bool array = false;      // a SAFEARRAY of any number of dimensions
-  std::string className;   // kObject: the described class whose interface is passed
+  bool array = false;     // a SAFEARRAY of any number of dimensions
+  std::string className;  // kObject: the described class whose interface is passed
 
   const TypeInfo& info() const;
 };
@@ -86,10 +99,15 @@ struct Description {
   int major = 1, minor = 0;
   Guid libid;
   std::vector<Class> classes;
+  std::map<std::string, std::string> spellings;  // every name, lower case: as the description writes it
 };
 
 // Reads a description; throws DescriptionError at the first fault. `file` names it in errors.
 Description ParseDescription(const std::string& text, const std::string& file);
+
+// A name of the emitters' own ("value", "result") spelled as the description spells it, if it does: the
+// type library keeps one spelling, and the description's must win.
+std::string Spelled(const Description& d, const std::string& name);
 
 // The interface names of a class in IDL and in the generated header.
 std::string InterfaceName(const Class& c);

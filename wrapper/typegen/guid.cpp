@@ -7,7 +7,9 @@
 namespace zul::typegen {
 namespace {
 
-uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+uint32_t Rotate(uint32_t x, int n) {
+  return (x << n) | (x >> (32 - n));
+}
 
 std::array<uint8_t, 20> Sha1(const std::vector<uint8_t>& message) {
   uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};

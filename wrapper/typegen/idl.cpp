@@ -15,13 +15,16 @@ std::string IdlType(const Type& type, const Description& d) {
 }
 
 std::string Parameter(const Parameter& p, const Description& d) {
-  return (p.byReference ? "[in, out] " : "[in] ") + IdlType(p.type, d) + (p.byReference ? "* " : " ") + p.name;
+  return (p.byReference ? "[in, out] " : "[in] ") + IdlType(p.type, d) + (p.byReference ? "* " : " ") +
+         p.name;
 }
 
 std::string MethodSignature(const Member& m, const Description& d) {
   std::string text = m.name + "(";
   for (const auto& p : m.parameters) text += (text.back() == '(' ? "" : ", ") + Parameter(p, d);
-  if (m.result) text += (text.back() == '(' ? "" : ", ") + ("[out, retval] " + IdlType(*m.result, d) + "* result");
+  if (m.result)
+    text += (text.back() == '(' ? "" : ", ") +
+            ("[out, retval] " + IdlType(*m.result, d) + "* " + Spelled(d, "result"));
   return text + ");";
 }
 
@@ -36,10 +39,14 @@ void EmitInterface(std::ostream& out, const Class& c, const Description& d) {
       continue;
     }
     const std::string type = IdlType(*m.result, d);
-    if (m.readable) out << id << ", propget] HRESULT " << m.name << "([out, retval] " << type << "* value);\n";
+    if (m.readable)
+      out << id << ", propget] HRESULT " << m.name << "([out, retval] " << type << "* " << Spelled(d, "value")
+          << ");\n";
     // An object is assigned by reference (Set in Basic), a value by value (Let).
     const char* put = m.result->base == BaseType::kObject ? "propputref" : "propput";
-    if (m.writable) out << id << ", " << put << "] HRESULT " << m.name << "([in] " << type << " value);\n";
+    if (m.writable)
+      out << id << ", " << put << "] HRESULT " << m.name << "([in] " << type << " " << Spelled(d, "value")
+          << ");\n";
   }
   out << "  };\n\n";
 }

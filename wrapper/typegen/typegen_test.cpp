@@ -22,8 +22,8 @@ TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
       {"library Shapes 1\n", "d:1: the version must be MAJOR.MINOR, not '1'"},
       {"library Shapes 1.0\nlibrary Other 1.0\n", "d:2: a second 'library' line"},
       {"library Shapes 1.0\nmethod Area(): double\n", "d:2: 'method' outside a class"},
-      {"library Shapes 1.0\nclass Shape\nclass shape\n", "d:3: class 'shape' is described twice"},
-      {"library Shapes 1.0\nclass shapes\n", "d:2: class 'shapes' has the name of the library"},
+      {"library Shapes 1.0\nclass Shape\nclass Shape\n", "d:3: class 'Shape' is described twice"},
+      {"library Shapes 1.0\nclass Shapes\n", "d:2: class 'Shapes' has the name of the library"},
       {"library Shapes 1.0\nclass 2D\n", "d:2: '2D' is not a valid name"},
       {"methd Area(): double", "d:3: unknown keyword 'methd'"},
       {"method Area(): double;", "d:3: unexpected character ';'"},
@@ -31,25 +31,28 @@ TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
       {"method Area(x double)", "d:3: expected ':', found 'double'"},
       {"method Area(x: double", "d:3: expected ',' at the end of the line"},
       {"method Area(): double extra", "d:3: unexpected 'extra' at the end of the line"},
-      {"method Area(x: double, X: long)", "d:3: parameter 'X' is given twice"},
-      {"method Area(result: double)", "d:3: 'result' is a reserved word"},
+      {"method Area(x: double, x: long)", "d:3: parameter 'x' is given twice"},
+      {"method Area(Result: double)", "d:3: 'Result' names the return value"},
+      {"create(data: long)\nproperty Data: long read",
+       "d:4: 'Data' is spelled 'data' on line 3; a type library keeps one spelling of a name"},
       {"method Invoke()", "d:3: 'Invoke' is a reserved word"},
       {"method Area(): dbl[]", "d:3: unknown type 'dbl'"},
       {"method Area(): 4", "d:3: '4' is not a type"},
       {"method Area(s: Shape[])", "d:3: an array of objects cannot be passed; use variant[]"},
       {"property Area: double", "d:3: a property is read, write or both"},
       {"property Area: double read read", "d:3: expected 'read' or 'write', found 'read'"},
-      {"method Area()\nproperty area: double read", "d:4: member 'area' is described twice"},
+      {"method Area()\nproperty Area: double read", "d:4: member 'Area' is described twice"},
       {"create(x: double)\nmethod Create()", "d:4: member 'Create' is described twice"},
       {"event Moved(x: long)", "d:3: an event's argument is a string, as the notify callback delivers it"},
       {"event Moved(ref x: string)", "d:3: an event's argument cannot be by reference"},
       {"event Moved(a: string, b: string)", "d:3: an event has at most one argument"},
-      {"event Moved()\nevent moved()", "d:4: event 'moved' is described twice"},
+      {"event Moved()\nevent Moved()", "d:4: event 'Moved' is described twice"},
       {"version 0", "d:3: the version must be a whole number from 1 to 65535, not '0'"},
       {"version 2\nversion 2", "d:4: a second 'version' line in class 'Shape'"},
       {"clsid {0000-1111}", "d:3: '{0000-1111}' is not a GUID"},
       {"progid 9Shape", "d:3: '9Shape' is not a valid ProgID"},
-      {"progid Shapes.Shape\nclass Circle\nprogid shapes.shape", "d:4: ProgID 'shapes.shape' is taken by another class"},
+      {"progid Shapes.Shape\nclass Circle\nprogid shapes.shape",
+       "d:4: ProgID 'shapes.shape' is taken by another class"},
       {"libid 00000000-0000-0000-0000-000000000001", "d:3: 'libid' belongs right after the 'library' line"},
   };
   for (const auto& c : kCases) {
@@ -90,7 +93,8 @@ TEST(GuidTest, IdentitiesFollowNamesAndVersionsOrAreGiven) {
             "33022bce-19ac-569a-ac94-cdaceedfedd5");
   const auto given = ParseDescription(
       "library Shapes 1.0\nlibid {00000000-0000-0000-0000-0000000000AA}\nclass Shape\n"
-      "eventsiid 00000000-0000-0000-0000-0000000000bb\n", "d");
+      "eventsiid 00000000-0000-0000-0000-0000000000bb\n",
+      "d");
   EXPECT_EQ(GuidText(given.libid), "00000000-0000-0000-0000-0000000000aa");
   EXPECT_EQ(GuidText(given.classes[0].eventsIid), "00000000-0000-0000-0000-0000000000bb");
   EXPECT_EQ(given.classes[0].clsid, a.classes[0].clsid);
@@ -105,6 +109,7 @@ TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
       "property Parent: Shape read write\n"
       "method Scale(ref points: double[], by: variant, other: Shape): long64[]\n"
       "method Reset()\n"
+      "property Result: long read\nproperty Value: long read\n"
       "event Moved(where: string)\nevent Gone()\n",
       "d");
   const std::string idl = EmitIdl(d, "shapes.zultypes");
@@ -115,17 +120,18 @@ TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
            "[object, uuid(" + GuidText(c.iid) + "), dual, oleautomation",
            "interface IShape : IDispatch\n",
            "[id(1)] HRESULT Create([in] long sides);\n",
-           "[id(2), propget] HRESULT Name([out, retval] BSTR* value);\n",
-           "[id(2), propput] HRESULT Name([in] BSTR value);\n",
-           "[id(3), propputref] HRESULT Parent([in] IShape* value);\n",
+           "[id(2), propget] HRESULT Name([out, retval] BSTR* Value);\n",
+           "[id(2), propput] HRESULT Name([in] BSTR Value);\n",
+           "[id(3), propputref] HRESULT Parent([in] IShape* Value);\n",
            "[id(4)] HRESULT Scale([in, out] SAFEARRAY(double)* points, [in] VARIANT by, [in] IShape* other, "
-           "[out, retval] SAFEARRAY(hyper)* result);\n",
+           "[out, retval] SAFEARRAY(hyper)* Result);\n",
            "[id(5)] HRESULT Reset();\n",
            "[uuid(" + GuidText(c.eventsIid) + ")",
            "dispinterface IShapeEvents\n  {\n  properties:\n  methods:\n"
            "    [id(1)] void Moved([in] BSTR where);\n    [id(2)] void Gone();\n",
-           "[uuid(" + GuidText(c.clsid) + "), helpstring(\"Shapes.Shape\")]\n  coclass Shape\n  {\n"
-           "    [default] interface IShape;\n    [default, source] dispinterface IShapeEvents;\n",
+           "[uuid(" + GuidText(c.clsid) +
+               "), helpstring(\"Shapes.Shape\")]\n  coclass Shape\n  {\n"
+               "    [default] interface IShape;\n    [default, source] dispinterface IShapeEvents;\n",
        }) {
     EXPECT_NE(idl.find(line), std::string::npos) << line << "\nnot in\n" << idl;
   }
