@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "description.h"
@@ -13,47 +14,26 @@ constexpr char kHead[] = "library Shapes 1.0\nclass Shape\n";
 
 TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
   const struct {
-    const char* text;
-    const char* error;
+    const char *text, *error;
   } kCases[] = {
       {"", "d:1: no 'library' line"},
       {"# nothing\nlibrary Shapes 1.0\n", "d:2: no class described"},
       {"class Shape\nlibrary Shapes 1.0\n", "d:1: the description starts with a 'library' line"},
-      {"library Shapes 1\n", "d:1: the version must be MAJOR.MINOR, not '1'"},
-      {"library Shapes 1.0\nlibrary Other 1.0\n", "d:2: a second 'library' line"},
       {"library Shapes 1.0\nmethod Area(): double\n", "d:2: 'method' outside a class"},
       {"library Shapes 1.0\nclass Shape\nclass Shape\n", "d:3: class 'Shape' is described twice"},
-      {"library Shapes 1.0\nclass Shapes\n", "d:2: class 'Shapes' has the name of the library"},
-      {"library Shapes 1.0\nclass 2D\n", "d:2: '2D' is not a valid name"},
       {"methd Area(): double", "d:3: unknown keyword 'methd'"},
-      {"method Area(): double;", "d:3: unexpected character ';'"},
-      {"method Area(x: double y: long)", "d:3: expected ',', found 'y'"},
-      {"method Area(x double)", "d:3: expected ':', found 'double'"},
-      {"method Area(x: double", "d:3: expected ',' at the end of the line"},
-      {"method Area(): double extra", "d:3: unexpected 'extra' at the end of the line"},
       {"method Area(x: double, x: long)", "d:3: parameter 'x' is given twice"},
       {"method Area(Result: double)", "d:3: 'Result' names the return value"},
       {"create(data: long)\nproperty Data: long read",
        "d:4: 'Data' is spelled 'data' on line 3; a type library keeps one spelling of a name"},
       {"method Invoke()", "d:3: 'Invoke' is a reserved word"},
       {"method Area(): dbl[]", "d:3: unknown type 'dbl'"},
-      {"method Area(): 4", "d:3: '4' is not a type"},
       {"method Area(s: Shape[])", "d:3: an array of objects cannot be passed; use variant[]"},
       {"property Area: double", "d:3: a property is read, write or both"},
-      {"property Area: double read read", "d:3: expected 'read' or 'write', found 'read'"},
-      {"method Area()\nproperty Area: double read", "d:4: member 'Area' is described twice"},
-      {"create(x: double)\nmethod Create()", "d:4: member 'Create' is described twice"},
       {"event Moved(x: long)", "d:3: an event's argument is a string, as the notify callback delivers it"},
-      {"event Moved(ref x: string)", "d:3: an event's argument cannot be by reference"},
-      {"event Moved(a: string, b: string)", "d:3: an event has at most one argument"},
-      {"event Moved()\nevent Moved()", "d:4: event 'Moved' is described twice"},
-      {"version 0", "d:3: the version must be a whole number from 1 to 65535, not '0'"},
-      {"version 2\nversion 2", "d:4: a second 'version' line in class 'Shape'"},
       {"clsid {0000-1111}", "d:3: '{0000-1111}' is not a GUID"},
-      {"progid 9Shape", "d:3: '9Shape' is not a valid ProgID"},
       {"progid Shapes.Shape\nclass Circle\nprogid shapes.shape",
        "d:4: ProgID 'shapes.shape' is taken by another class"},
-      {"libid 00000000-0000-0000-0000-000000000001", "d:3: 'libid' belongs right after the 'library' line"},
   };
   for (const auto& c : kCases) {
     // Cases without a library line are lines of the class Shape.
@@ -79,44 +59,36 @@ TEST(GuidTest, NameBasedGuidsAreVersion5) {
 
 TEST(GuidTest, IdentitiesFollowNamesAndVersionsOrAreGiven) {
   const auto a = ParseDescription("library Shapes 1.0\nclass Shape\nclass Circle\n", "d");
-  // Published identities: a rebuild, and a change of case, must keep them.
+  // A rebuild, and a change of case, keep published identities; a new version is a new class.
   const auto b = ParseDescription("library SHAPES 1.1\nclass SHAPE\nclass Circle\nversion 2\n", "d");
   EXPECT_EQ(b.libid, a.libid);
   EXPECT_EQ(b.classes[0].clsid, a.classes[0].clsid);
   EXPECT_NE(b.classes[1].clsid, a.classes[1].clsid);
-  EXPECT_NE(b.classes[1].iid, a.classes[1].iid);
-  std::vector<Guid> all = {a.libid};
-  for (const Class& c : a.classes) all.insert(all.end(), {c.clsid, c.iid, c.eventsIid});
-  for (size_t i = 0; i < all.size(); ++i)
-    for (size_t j = i + 1; j < all.size(); ++j) EXPECT_NE(all[i], all[j]) << i << " " << j;
+  std::set<std::string> all = {GuidText(a.libid)};
+  for (const Class& c : a.classes) all.insert({GuidText(c.clsid), GuidText(c.iid), GuidText(c.eventsIid)});
+  EXPECT_EQ(all.size(), 7u);
   EXPECT_EQ(GuidText(ParseDescription("library ZulReference 1.0\nclass Matrix\n", "d").classes[0].clsid),
             "33022bce-19ac-569a-ac94-cdaceedfedd5");
   const auto given = ParseDescription(
       "library Shapes 1.0\nlibid {00000000-0000-0000-0000-0000000000AA}\nclass Shape\n"
       "eventsiid 00000000-0000-0000-0000-0000000000bb\n",
       "d");
-  EXPECT_EQ(GuidText(given.libid), "00000000-0000-0000-0000-0000000000aa");
-  EXPECT_EQ(GuidText(given.classes[0].eventsIid), "00000000-0000-0000-0000-0000000000bb");
-  EXPECT_EQ(given.classes[0].clsid, a.classes[0].clsid);
+  EXPECT_EQ(GuidText(given.libid) + GuidText(given.classes[0].eventsIid),
+            "00000000-0000-0000-0000-0000000000aa00000000-0000-0000-0000-0000000000bb");
 }
 
 TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
   const auto d = ParseDescription(
-      "library Shapes 1.0\n"
-      "class Shape\nprogid Shapes.Shape\nversion 3\n"
-      "create(sides: long)\n"
-      "property Name: string read write\n"
-      "property Parent: Shape read write\n"
+      "library Shapes 1.0\nclass Shape\nprogid Shapes.Shape\nversion 3\n"
+      "create(sides: long)\nproperty Name: string read write\nproperty Parent: Shape read write\n"
       "method Scale(ref points: double[], by: variant, other: Shape): long64[]\n"
-      "method Reset()\n"
-      "property Result: long read\nproperty Value: long read\n"
+      "method Reset()\nproperty Result: long read\nproperty Value: long read\n"
       "event Moved(where: string)\nevent Gone()\n",
       "d");
   const std::string idl = EmitIdl(d, "shapes.zultypes");
   const Class& c = d.classes[0];
   for (const std::string& line : std::vector<std::string>{
-           "library Shapes\n",
-           "[uuid(" + GuidText(d.libid) + "), version(1.0)",
+           "[uuid(" + GuidText(d.libid) + "), version(1.0), helpstring(\"Shapes\")]\nlibrary Shapes\n",
            "[object, uuid(" + GuidText(c.iid) + "), dual, oleautomation",
            "interface IShape : IDispatch\n",
            "[id(1)] HRESULT Create([in] long sides);\n",
