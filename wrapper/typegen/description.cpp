@@ -46,6 +46,11 @@ bool IsReserved(const std::string& name) {
   return kWords.count(Lower(name)) || kDispatch.count(Lower(name));
 }
 
+// Words are names, numbers, ProgIDs and GUIDs.
+bool IsWordCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || std::string("_.-{}").find(c) != std::string::npos;
+}
+
 using Spellings = std::map<std::string, std::pair<std::string, int>>;  // lower case: as written, line
 
 class LineParser {
@@ -62,12 +67,9 @@ class LineParser {
         ++i;
       } else if (std::string("(),:[]").find(c) != std::string::npos) {
         tokens_.push_back(std::string(1, c)), ++i;
-      } else if (std::isalnum(static_cast<unsigned char>(c)) ||
-                 std::string("_.-{}").find(c) != std::string::npos) {
+      } else if (IsWordCharacter(c)) {
         size_t end = i;
-        while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) ||
-                                     std::string("_.-{}").find(line[end]) != std::string::npos))
-          ++end;
+        while (end < line.size() && IsWordCharacter(line[end])) ++end;
         tokens_.push_back(line.substr(i, end - i)), i = end;
       } else {
         Fail(std::string("unexpected character '") + c + "'");
@@ -93,6 +95,9 @@ class LineParser {
     const std::string word = Next(what);
     if (!IsName(word)) Fail("'" + word + "' is not a valid name");
     if (IsReserved(word)) Fail("'" + word + "' is a reserved word");
+    return Spell(word);
+  }
+  std::string Spell(const std::string& word) {
     const auto [known, added] = spellings_.emplace(Lower(word), std::pair(word, number_));
     if (!added && known->second.first != word)
       Fail("'" + word + "' is spelled '" + known->second.first + "' on line " +
@@ -245,7 +250,7 @@ void ParseLine(LineParser& line, Description& d, Given& given) {
   Member m;
   m.line = line.number();
   if (keyword == "create") {
-    m.kind = Member::Kind::kConstructor, m.name = "Create";
+    m.kind = Member::Kind::kConstructor, m.name = line.Spell("Create");
     m.parameters = line.Parameters();
   } else if (keyword == "method") {
     m.name = line.Name("the method name");
@@ -319,11 +324,12 @@ Description ParseDescription(const std::string& text, const std::string& file) {
   Description d;
   Given given;
   Spellings spellings;
-  std::istringstream lines(text);
-  std::string text_line;
+  // Editors on Windows may start a UTF-8 file with a byte order mark.
+  std::istringstream lines(text.rfind("\xEF\xBB\xBF", 0) == 0 ? text.substr(3) : text);
+  std::string content;
   int number = 0;
-  while (std::getline(lines, text_line)) {
-    LineParser line(text_line, file, ++number, spellings);
+  while (std::getline(lines, content)) {
+    LineParser line(content, file, ++number, spellings);
     if (!line.Empty()) ParseLine(line, d, given);
   }
   const int end = std::max(number, 1);
@@ -333,7 +339,7 @@ Description ParseDescription(const std::string& text, const std::string& file) {
   // a rebuild keeps them, and a new version of a class is a new class beside the old one.
   const std::string library = Lower(d.library);
   d.libid = given.libid.value_or(NameBasedGuid(TypegenNamespace(), library + "/" + std::to_string(d.major)));
-  std::set<std::string> progIds;
+  std::set<std::string> progIds, guids = {GuidText(d.libid)};
   for (size_t i = 0; i < d.classes.size(); ++i) {
     Class& c = d.classes[i];
     const std::string key = library + "/" + Lower(c.name) + "/" + std::to_string(c.version) + "/";
@@ -344,6 +350,9 @@ Description ParseDescription(const std::string& text, const std::string& file) {
     if (!IsProgId(c.progId)) throw DescriptionError(file, c.line, "'" + c.progId + "' is not a valid ProgID");
     if (!progIds.insert(Lower(c.progId)).second)
       throw DescriptionError(file, c.line, "ProgID '" + c.progId + "' is taken by another class");
+    for (const Guid& guid : {c.clsid, c.iid, c.eventsIid})
+      if (!guids.insert(GuidText(guid)).second)
+        throw DescriptionError(file, c.line, "GUID " + GuidText(guid) + " is used twice");
     for (Member& m : c.members) {
       for (Parameter& p : m.parameters) ResolveType(p.type, d, file, m.line);
       if (m.result) ResolveType(*m.result, d, file, m.line);

@@ -17,7 +17,7 @@ TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
     const char *text, *error;
   } kCases[] = {
       {"", "d:1: no 'library' line"},
-      {"# nothing\nlibrary Shapes 1.0\n", "d:2: no class described"},
+      {"\xEF\xBB\xBF# nothing\nlibrary Shapes 1.0\n", "d:2: no class described"},
       {"class Shape\nlibrary Shapes 1.0\n", "d:1: the description starts with a 'library' line"},
       {"library Shapes 1.0\nmethod Area(): double\n", "d:2: 'method' outside a class"},
       {"library Shapes 1.0\nclass Shape\nclass Shape\n", "d:3: class 'Shape' is described twice"},
@@ -32,6 +32,8 @@ TEST(DescriptionTest, RefusesBadDescriptionsWithFileLineAndCause) {
       {"property Area: double", "d:3: a property is read, write or both"},
       {"event Moved(x: long)", "d:3: an event's argument is a string, as the notify callback delivers it"},
       {"clsid {0000-1111}", "d:3: '{0000-1111}' is not a GUID"},
+      {"iid 00000000-0000-0000-0000-0000000000aa\neventsiid {00000000-0000-0000-0000-0000000000AA}",
+       "d:2: GUID 00000000-0000-0000-0000-0000000000aa is used twice"},
       {"progid Shapes.Shape\nclass Circle\nprogid shapes.shape",
        "d:4: ProgID 'shapes.shape' is taken by another class"},
   };
