@@ -110,8 +110,8 @@ class LineParser {
     const std::string word = Next("a type");
     const auto& types = Types();
     const auto known =
-        std::find_if(types.begin(), types.end() - 1, [&](const TypeInfo& t) { return word == t.keyword; });
-    if (known != types.end() - 1) {
+        std::find_if(types.begin(), types.end(), [&](const TypeInfo& t) { return word == t.keyword; });
+    if (known != types.end() && known->base != BaseType::kObject) {
       type.base = known->base;
     } else {
       if (!IsName(word)) Fail("'" + word + "' is not a type");
@@ -300,7 +300,7 @@ const std::vector<TypeInfo>& Types() {
                                                {BaseType::kLong64, "long64", "hyper", VT_I8},
                                                {BaseType::kFloat, "float", "float", VT_R4},
                                                {BaseType::kDouble, "double", "double", VT_R8},
-                                               {BaseType::kCurrency, "currency", "CY", VT_CY},
+                                               {BaseType::kCurrency, "currency", "CURRENCY", VT_CY},
                                                {BaseType::kDate, "date", "DATE", VT_DATE},
                                                {BaseType::kBool, "bool", "VARIANT_BOOL", VT_BOOL},
                                                {BaseType::kString, "string", "BSTR", VT_BSTR},

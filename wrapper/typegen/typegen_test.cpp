@@ -83,7 +83,7 @@ TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
   const auto d = ParseDescription(
       "library Shapes 1.0\nclass Shape\nprogid Shapes.Shape\nversion 3\n"
       "create(sides: long)\nproperty Name: string read write\nproperty Parent: Shape read write\n"
-      "method Scale(ref points: double[], by: variant, other: Shape): long64[]\n"
+      "method Scale(ref points: double[], by: currency, other: Shape): long64[]\n"
       "method Reset()\nproperty Result: long read\nproperty Value: long read\n"
       "event Moved(where: string)\nevent Gone()\n",
       "d");
@@ -97,7 +97,7 @@ TEST(IdlTest, DeclaresMembersAsClientsBindToThem) {
            "[id(2), propget] HRESULT Name([out, retval] BSTR* Value);\n",
            "[id(2), propput] HRESULT Name([in] BSTR Value);\n",
            "[id(3), propputref] HRESULT Parent([in] IShape* Value);\n",
-           "[id(4)] HRESULT Scale([in, out] SAFEARRAY(double)* points, [in] VARIANT by, [in] IShape* other, "
+           "[id(4)] HRESULT Scale([in, out] SAFEARRAY(double)* points, [in] CURRENCY by, [in] IShape* other, "
            "[out, retval] SAFEARRAY(hyper)* Result);\n",
            "[id(5)] HRESULT Reset();\n",
            "[uuid(" + GuidText(c.eventsIid) + ")",
