@@ -159,10 +159,6 @@ HRESULT TypedCore::Fail(HRESULT hr, const std::wstring& text) const {
   return hr;
 }
 
-HRESULT TypedCore::TypeInfo(ITypeInfo** info) {
-  return TypeInfoOf(*info_.iid, info);
-}
-
 HRESULT TypedCore::ClassTypeInfo(ITypeInfo** info) {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;

@@ -43,7 +43,6 @@ class TypedCore {
 
   // IDispatch over the type information of the interface; "Cookie" (how the library finds the ZUL
   // object behind an object argument) is answered here, not in the type library.
-  HRESULT TypeInfo(ITypeInfo** info);
   HRESULT IdsOfNames(LPOLESTR* names, UINT count, DISPID* ids);
   HRESULT Invoke(IDispatch* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError);
@@ -139,10 +138,11 @@ class TypedObject : public Interface, public ISupportErrorInfo, public IProvideC
     *count = 1;
     return S_OK;
   }
+  // The coclass: scripts name an object (TypeName) after it; its default interface is this one.
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
-    return index == 0 ? core_.TypeInfo(info) : DISP_E_BADINDEX;
+    return index == 0 ? core_.ClassTypeInfo(info) : DISP_E_BADINDEX;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {

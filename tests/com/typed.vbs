@@ -11,6 +11,7 @@ Sub Members()
   Set e = CreateObject("Zul.Echo")
   Set m = CreateObject("Zul.Matrix")
   m.Create v
+  Check "TypeName is the class", TypeName(t) & TypeName(e) & TypeName(m), "TextEchoMatrix"
   Check "scalars in and out", t.Upper("abc") & t.Length("hello") & m.Rows & m.Cols & m.Total(), _
     "ABC53221"
   ' ZUL sees the client's a(1, 2) as 3 rows of 2: [1, 4], [2, 5], [3, 6].
