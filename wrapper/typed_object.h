@@ -102,14 +102,7 @@ class TypedObject : public Interface, public ISupportErrorInfo, public IProvideC
   TypedObject& operator=(const TypedObject&) = delete;
 
   template <class Derived>
-  static HRESULT Make(REFIID iid, void** object) {
-    auto* made = new (std::nothrow) Derived();
-    if (made == nullptr) return E_OUTOFMEMORY;
-    HRESULT hr = made->core_.Start();
-    if (SUCCEEDED(hr)) hr = made->QueryInterface(iid, object);
-    made->Release();
-    return hr;
-  }
+  friend HRESULT Create(REFIID iid, void** object);
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -166,6 +159,17 @@ class TypedObject : public Interface, public ISupportErrorInfo, public IProvideC
  private:
   std::atomic<ULONG> references_{1};
 };
+
+// A class factory's work for a generated class (not a member of it, whose names are the description's).
+template <class Derived>
+HRESULT Create(REFIID iid, void** object) {
+  auto* made = new (std::nothrow) Derived();
+  if (made == nullptr) return E_OUTOFMEMORY;
+  HRESULT hr = made->core_.Start();
+  if (SUCCEEDED(hr)) hr = made->QueryInterface(iid, object);
+  made->Release();
+  return hr;
+}
 
 // The module's entry points over the table of its classes.
 struct ServerClass {

@@ -119,8 +119,7 @@ std::string EmitServer(const Description& d, const std::string& source, const st
         << "class " << object << " final : public zul::typed::TypedObject<" << InterfaceName(c) << "> {\n public:\n"
         << "  " << object << "() : TypedObject(k" << c.name << ") {}\n\n";
     for (const Member& m : c.members) EmitMember(out, m);
-    out << "};\n\nzul::automation::ClassFactory g_" << c.name << "Factory(&" << object << "::Make<" << object
-        << ">);\n\n";
+    out << "};\n\nzul::automation::ClassFactory g_" << c.name << "Factory(&zul::typed::Create<" << object << ">);\n\n";
   }
   out << "const zul::typed::ServerClass kClasses[] = {\n";
   for (const Class& c : d.classes)
