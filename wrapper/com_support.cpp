@@ -124,15 +124,16 @@ HRESULT RegisterClassKeys(const ClassKeys& keys) {
   bool registered =
       SetKey(clsidKey, nullptr, keys.description) && SetKey(clsidKey + L"\\InprocServer32", nullptr, path) &&
       SetKey(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
-      SetKey(clsidKey + L"\\ProgID", nullptr, currentProgId) && SetKey(keys.progId, nullptr, keys.description) &&
-      SetKey(keys.progId + L"\\CLSID", nullptr, keys.clsid);
+      SetKey(clsidKey + L"\\ProgID", nullptr, currentProgId) &&
+      SetKey(keys.progId, nullptr, keys.description) && SetKey(keys.progId + L"\\CLSID", nullptr, keys.clsid);
   if (registered && keys.version > 0) {
     registered = SetKey(clsidKey + L"\\VersionIndependentProgID", nullptr, keys.progId) &&
                  SetKey(keys.progId + L"\\CurVer", nullptr, currentProgId) &&
                  SetKey(currentProgId, nullptr, keys.description) &&
                  SetKey(currentProgId + L"\\CLSID", nullptr, keys.clsid);
   }
-  if (registered && !keys.typeLibrary.empty()) registered = SetKey(clsidKey + L"\\TypeLib", nullptr, keys.typeLibrary);
+  if (registered && !keys.typeLibrary.empty())
+    registered = SetKey(clsidKey + L"\\TypeLib", nullptr, keys.typeLibrary);
   if (registered) return S_OK;
   DeleteClassKeys(keys);
   return SELFREG_E_CLASS;

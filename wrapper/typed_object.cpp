@@ -117,10 +117,11 @@ VARIANT Referring(VARTYPE vt, void* value) {
 
 }  // namespace
 
-TypedCore::TypedCore(const ClassInfo& info) : info_(info) {}
+TypedCore::TypedCore(const ClassInfo& info, IUnknown* owner) : info_(info), owner_(owner) {}
 
 TypedCore::~TypedCore() {
-  automation::ReleaseZulObject(cookie_);
+  automation::ReleaseZulObject(cookie_);  // no notice comes after this
+  for (auto& sink : sinks_) sink.second->Release();
 }
 
 HRESULT TypedCore::Start() {
@@ -142,7 +143,126 @@ HRESULT TypedCore::Construct(std::vector<VARIANT>& args, std::vector<uint32_t>& 
                                                flags.data(), 0, 0, 0);
   if (FAILED(hr)) return Fail(hr);
   constructed_ = true;
+  if (info_.eventCount > 0) ZUL_MSCOMPAL_RegisterNotifyCallback(cookie_, &TypedCore::OnNotify, this);
   return S_OK;
+}
+
+void TypedCore::OnNotify(BSTR first, BSTR second, void* userData) {
+  auto* self = static_cast<TypedCore*>(userData);
+  const EventInfo* event = nullptr;
+  for (std::size_t i = 0; i < self->info_.eventCount; ++i) {
+    if (CompareStringOrdinal(first, static_cast<int>(SysStringLen(first)), self->info_.events[i].name, -1,
+                             TRUE) == CSTR_EQUAL) {
+      event = &self->info_.events[i];
+    }
+  }
+  if (event == nullptr) return;  // a notice that names no event of the class
+  std::vector<IDispatch*> sinks;
+  try {
+    std::lock_guard<std::mutex> lock(self->sinksLock_);
+    for (auto& sink : self->sinks_) sinks.push_back(sink.second), sink.second->AddRef();
+  } catch (...) {
+    for (IDispatch* sink : sinks) sink->Release();
+    return;  // a delivery that finds no memory is lost
+  }
+  // The sink reads its argument; the text stays the library's.
+  VARIANT argument;
+  VariantInit(&argument);
+  argument.vt = VT_BSTR;
+  argument.bstrVal = second;
+  DISPPARAMS params = {&argument, nullptr, event->argument ? 1u : 0u, 0};
+  for (IDispatch* sink : sinks) {
+    sink->Invoke(event->id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                 nullptr);
+    sink->Release();
+  }
+}
+
+HRESULT EventContainer::QueryInterface(REFIID iid, void** object) {
+  return core_.owner_->QueryInterface(iid, object);
+}
+ULONG EventContainer::AddRef() {
+  return core_.owner_->AddRef();
+}
+ULONG EventContainer::Release() {
+  return core_.owner_->Release();
+}
+HRESULT EventContainer::EnumConnectionPoints(IEnumConnectionPoints** points) {
+  if (points != nullptr) *points = nullptr;
+  return E_NOTIMPL;
+}
+HRESULT EventContainer::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+  if (point == nullptr) return E_POINTER;
+  *point = nullptr;
+  if (!IsEqualIID(iid, *core_.info_.eventsIid)) return CONNECT_E_NOCONNECTION;
+  *point = &core_.point_;
+  AddRef();
+  return S_OK;
+}
+
+HRESULT EventPoint::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint)) return E_NOINTERFACE;
+  *object = static_cast<IConnectionPoint*>(this);
+  AddRef();
+  return S_OK;
+}
+ULONG EventPoint::AddRef() {
+  return core_.owner_->AddRef();
+}
+ULONG EventPoint::Release() {
+  return core_.owner_->Release();
+}
+HRESULT EventPoint::GetConnectionInterface(IID* iid) {
+  if (iid == nullptr) return E_POINTER;
+  *iid = *core_.info_.eventsIid;
+  return S_OK;
+}
+HRESULT EventPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+  if (container == nullptr) return E_POINTER;
+  *container = &core_.container_;
+  core_.container_.AddRef();
+  return S_OK;
+}
+// A sink is called through IDispatch: the events interface is a dispinterface.
+HRESULT EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  if (cookie != nullptr) *cookie = 0;
+  if (sink == nullptr || cookie == nullptr) return E_POINTER;
+  IDispatch* dispatch = nullptr;
+  if (FAILED(sink->QueryInterface(*core_.info_.eventsIid, reinterpret_cast<void**>(&dispatch))) &&
+      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+    return CONNECT_E_CANNOTCONNECT;
+  }
+  try {
+    std::lock_guard<std::mutex> lock(core_.sinksLock_);
+    core_.sinks_.emplace_back(++core_.nextSink_, dispatch);
+    *cookie = core_.nextSink_;
+    return S_OK;
+  } catch (...) {
+    dispatch->Release();
+    return CaughtHResult();
+  }
+}
+HRESULT EventPoint::Unadvise(DWORD cookie) {
+  IDispatch* removed = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(core_.sinksLock_);
+    for (auto it = core_.sinks_.begin(); it != core_.sinks_.end(); ++it) {
+      if (it->first == cookie) {
+        removed = it->second;
+        core_.sinks_.erase(it);
+        break;
+      }
+    }
+  }
+  if (removed == nullptr) return CONNECT_E_NOCONNECTION;
+  removed->Release();
+  return S_OK;
+}
+HRESULT EventPoint::EnumConnections(IEnumConnections** connections) {
+  if (connections != nullptr) *connections = nullptr;
+  return E_NOTIMPL;
 }
 
 HRESULT TypedCore::Fail(HRESULT hr, const std::wstring& text) const {
@@ -258,14 +378,16 @@ HRESULT Call::Construct() {
 // The library hands out what ZUL made; a client gets the declared type.
 HRESULT Call::Result(VARIANT& value, const wchar_t* name, VARTYPE vt, void* out, const IID* iid) {
   if (vt == VT_EMPTY) return S_OK;
-  const std::wstring refused = L"The result of " + std::wstring(name) + L" does not convert to its declared type.";
+  const std::wstring refused =
+      L"The result of " + std::wstring(name) + L" does not convert to its declared type.";
   if (vt == VT_VARIANT) {
     *static_cast<VARIANT*>(out) = value;
     VariantInit(&value);
     return S_OK;
   }
   if (vt == VT_DISPATCH) {
-    if (value.vt == VT_EMPTY || ((value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) && value.punkVal == nullptr)) {
+    if (value.vt == VT_EMPTY ||
+        ((value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN) && value.punkVal == nullptr)) {
       return S_OK;  // Nothing
     }
     if (value.vt != VT_DISPATCH && value.vt != VT_UNKNOWN) return core_.Fail(DISP_E_TYPEMISMATCH, refused);
@@ -298,7 +420,8 @@ HRESULT GetClassObject(const Server& server, REFCLSID clsid, REFIID iid, void** 
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   for (std::size_t i = 0; i < server.count; ++i) {
-    if (IsEqualCLSID(clsid, *server.classes[i].info->clsid)) return server.classes[i].factory->QueryInterface(iid, object);
+    if (IsEqualCLSID(clsid, *server.classes[i].info->clsid))
+      return server.classes[i].factory->QueryInterface(iid, object);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -329,7 +452,8 @@ HRESULT RegisterServer(const Server& server) {
 
 HRESULT UnregisterServer(const Server& server) {
   try {
-    for (std::size_t i = 0; i < server.count; ++i) automation::DeleteClassKeys(KeysOf(server, server.classes[i]));
+    for (std::size_t i = 0; i < server.count; ++i)
+      automation::DeleteClassKeys(KeysOf(server, server.classes[i]));
     UnRegisterTypeLib(*server.library, server.major, server.minor, LOCALE_NEUTRAL, SYS_WIN64);
     return S_OK;
   } catch (...) {

@@ -9,12 +9,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com_support.h"
 
 namespace zul::typed {
+
+// An event: raised when ZUL notifies with its name (case ignored), the notice's second text its argument.
+struct EventInfo {
+  const wchar_t* name;
+  DISPID id;
+  bool argument;
+};
 
 // What a generated class tells its base.
 struct ClassInfo {
@@ -22,13 +31,50 @@ struct ClassInfo {
   const wchar_t* progId;  // the source of its error objects
   const IID* iid;         // its dual interface
   const CLSID* clsid;
-  bool createsAtOnce;  // no constructor arguments: the ZUL object is made with the COM object
+  bool createsAtOnce;    // no constructor arguments: the ZUL object is made with the COM object
+  const IID* eventsIid;  // null: no events
+  const EventInfo* events;
+  std::size_t eventCount;
+};
+
+class TypedCore;
+
+// The connection point of a class's events, and the container that finds it; both count their
+// references on the object.
+class EventContainer final : public IConnectionPointContainer {
+ public:
+  explicit EventContainer(TypedCore& core) : core_(core) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+ private:
+  TypedCore& core_;
+};
+
+class EventPoint final : public IConnectionPoint {
+ public:
+  explicit EventPoint(TypedCore& core) : core_(core) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override;
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
+
+ private:
+  TypedCore& core_;
 };
 
 // Everything of a typed object but the vtable of its own interface.
 class TypedCore {
  public:
-  explicit TypedCore(const ClassInfo& info);
+  // owner: the object's IUnknown, on which the connection point and its container count references.
+  TypedCore(const ClassInfo& info, IUnknown* owner);
   ~TypedCore();
   TypedCore(const TypedCore&) = delete;
   TypedCore& operator=(const TypedCore&) = delete;
@@ -51,8 +97,23 @@ class TypedCore {
   // The ZUL constructor with the arguments the call collected.
   HRESULT Construct(std::vector<VARIANT>& args, std::vector<uint32_t>& flags);
 
+  IUnknown* Owner() const { return owner_; }
+  EventContainer* Events() { return info_.eventCount > 0 ? &container_ : nullptr; }
+
  private:
+  friend class EventContainer;
+  friend class EventPoint;
+
+  // Runs on the bridge's threads; lets nothing escape.
+  static void OnNotify(BSTR first, BSTR second, void* userData);
+
   ClassInfo info_;
+  IUnknown* owner_;
+  EventContainer container_{*this};
+  EventPoint point_{*this};
+  std::mutex sinksLock_;
+  std::vector<std::pair<DWORD, IDispatch*>> sinks_;  // each holds a reference
+  DWORD nextSink_ = 0;
   int32_t cookie_ = 0;
   bool constructed_ = false;
 };
@@ -97,7 +158,9 @@ HRESULT Guarded(Body&& body) noexcept {
 template <class Interface>
 class TypedObject : public Interface, public ISupportErrorInfo, public IProvideClassInfo {
  public:
-  explicit TypedObject(const ClassInfo& info) : core_(info) { ++automation::g_liveObjects; }
+  explicit TypedObject(const ClassInfo& info) : core_(info, static_cast<Interface*>(this)) {
+    ++automation::g_liveObjects;
+  }
   TypedObject(const TypedObject&) = delete;
   TypedObject& operator=(const TypedObject&) = delete;
 
@@ -107,12 +170,15 @@ class TypedObject : public Interface, public ISupportErrorInfo, public IProvideC
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, *core_.Info().iid)) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, *core_.Info().iid)) {
       *object = static_cast<Interface*>(this);
     } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
       *object = static_cast<ISupportErrorInfo*>(this);
     } else if (IsEqualIID(iid, IID_IProvideClassInfo)) {
       *object = static_cast<IProvideClassInfo*>(this);
+    } else if (IsEqualIID(iid, IID_IConnectionPointContainer) && core_.Events() != nullptr) {
+      *object = core_.Events();
     } else {
       return E_NOINTERFACE;
     }
@@ -141,8 +207,8 @@ class TypedObject : public Interface, public ISupportErrorInfo, public IProvideC
                                           DISPID* ids) override {
     return IsEqualIID(iid, IID_NULL) ? core_.IdsOfNames(names, count, ids) : DISP_E_UNKNOWNINTERFACE;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* exception, UINT* argError) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return core_.Invoke(static_cast<Interface*>(this), id, flags, params, result, exception, argError);
   }

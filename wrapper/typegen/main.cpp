@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (description.empty() || (idl.empty() && server.empty()) || server.empty() != header.empty()) return Usage();
+  if (description.empty() || (idl.empty() && server.empty()) || server.empty() != header.empty())
+    return Usage();
   std::ifstream in(description, std::ios::binary);
   if (!in) {
     std::cerr << description << ": cannot be read\n";

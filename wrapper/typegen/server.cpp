@@ -12,19 +12,32 @@ struct CNames {
 };
 CNames ScalarNames(BaseType base) {
   switch (base) {
-    case BaseType::kByte: return {"BYTE", "VT_UI1"};
-    case BaseType::kShort: return {"SHORT", "VT_I2"};
-    case BaseType::kLong: return {"LONG", "VT_I4"};
-    case BaseType::kUlong: return {"ULONG", "VT_UI4"};
-    case BaseType::kLong64: return {"LONGLONG", "VT_I8"};
-    case BaseType::kFloat: return {"FLOAT", "VT_R4"};
-    case BaseType::kDouble: return {"DOUBLE", "VT_R8"};
-    case BaseType::kCurrency: return {"CY", "VT_CY"};
-    case BaseType::kDate: return {"DATE", "VT_DATE"};
-    case BaseType::kBool: return {"VARIANT_BOOL", "VT_BOOL"};
-    case BaseType::kString: return {"BSTR", "VT_BSTR"};
-    case BaseType::kVariant: return {"VARIANT", "VT_VARIANT"};
-    case BaseType::kObject: break;
+    case BaseType::kByte:
+      return {"BYTE", "VT_UI1"};
+    case BaseType::kShort:
+      return {"SHORT", "VT_I2"};
+    case BaseType::kLong:
+      return {"LONG", "VT_I4"};
+    case BaseType::kUlong:
+      return {"ULONG", "VT_UI4"};
+    case BaseType::kLong64:
+      return {"LONGLONG", "VT_I8"};
+    case BaseType::kFloat:
+      return {"FLOAT", "VT_R4"};
+    case BaseType::kDouble:
+      return {"DOUBLE", "VT_R8"};
+    case BaseType::kCurrency:
+      return {"CY", "VT_CY"};
+    case BaseType::kDate:
+      return {"DATE", "VT_DATE"};
+    case BaseType::kBool:
+      return {"VARIANT_BOOL", "VT_BOOL"};
+    case BaseType::kString:
+      return {"BSTR", "VT_BSTR"};
+    case BaseType::kVariant:
+      return {"VARIANT", "VT_VARIANT"};
+    case BaseType::kObject:
+      break;
   }
   return {"IDispatch*", "VT_DISPATCH"};
 }
@@ -89,7 +102,8 @@ void EmitMember(std::ostream& out, const Member& m) {
     }
     return;
   }
-  out << "  HRESULT STDMETHODCALLTYPE " << m.name << "(" << Signature(m.parameters, m.result) << ") override {\n";
+  out << "  HRESULT STDMETHODCALLTYPE " << m.name << "(" << Signature(m.parameters, m.result)
+      << ") override {\n";
   if (m.kind == Member::Kind::kConstructor) {
     Body(out, Arguments(m.parameters) + ".Construct()");
   } else {
@@ -110,16 +124,29 @@ bool HasConstructor(const Class& c) {
 std::string EmitServer(const Description& d, const std::string& source, const std::string& header) {
   std::ostringstream out;
   out << "// Made by zul-typegen from " << source << ": change the description, not this file.\n"
-      << "#include \"typed_object.h\"\n\n#include <initguid.h>\n\n#include \"" << header << "\"\n\nnamespace {\n\n";
+      << "#include \"typed_object.h\"\n\n#include <initguid.h>\n\n#include \"" << header
+      << "\"\n\nnamespace {\n\n";
   for (const Class& c : d.classes) {
     const std::string object = c.name + "Object";  // the coclass's own name is widl's
+    if (!c.events.empty()) {
+      out << "const zul::typed::EventInfo k" << c.name << "Events[] = {\n";
+      for (const Event& e : c.events)
+        out << "    {" << Wide(e.name) << ", " << e.dispid << ", " << (e.argument ? "true" : "false")
+            << "},\n";
+      out << "};\n";
+    }
+    const std::string events = c.events.empty() ? "nullptr, nullptr, 0"
+                                                : "&DIID_" + EventsName(c) + ", k" + c.name + "Events, " +
+                                                      std::to_string(c.events.size());
     out << "const zul::typed::ClassInfo k" << c.name << " = {" << Wide(c.name) << ", " << Wide(c.progId)
-        << ", &IID_" << InterfaceName(c) << ", &CLSID_" << c.name << ", " << (HasConstructor(c) ? "false" : "true")
-        << "};\n\n"
-        << "class " << object << " final : public zul::typed::TypedObject<" << InterfaceName(c) << "> {\n public:\n"
+        << ", &IID_" << InterfaceName(c) << ", &CLSID_" << c.name << ", "
+        << (HasConstructor(c) ? "false" : "true") << ", " << events << "};\n\n"
+        << "class " << object << " final : public zul::typed::TypedObject<" << InterfaceName(c)
+        << "> {\n public:\n"
         << "  " << object << "() : TypedObject(k" << c.name << ") {}\n\n";
     for (const Member& m : c.members) EmitMember(out, m);
-    out << "};\n\nzul::automation::ClassFactory g_" << c.name << "Factory(&zul::typed::Create<" << object << ">);\n\n";
+    out << "};\n\nzul::automation::ClassFactory g_" << c.name << "Factory(&zul::typed::Create<" << object
+        << ">);\n\n";
   }
   out << "const zul::typed::ServerClass kClasses[] = {\n";
   for (const Class& c : d.classes)
