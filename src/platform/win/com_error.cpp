@@ -4,6 +4,8 @@
 // base of the image that holds them (this one).
 #include "platform/com_error.h"
 
+#ifdef _WIN32  // built only there
+
 #include <cstddef>
 #include <cstdint>
 
@@ -111,3 +113,5 @@ void RaiseComError(HRESULT hr, IErrorInfo* errorInfo) {
 }
 
 }  // namespace zul
+
+#endif  // _WIN32
