@@ -72,17 +72,24 @@ TEST(Binding, DISABLED_RefusedInitialization) {
   EXPECT_EQ(Bridge(), kHere + " 1 0 11");
 }
 
-// No bridge anywhere near, until ZUL_BIN_DIR names the reference bridge's tree (bin.x86 read as bin.x86_64).
+// No bridge anywhere near, until ZUL_BIN_DIR names the reference bridge's tree (bin.x86 read as bin.x86_64),
+// relative to the current directory or absolute; either loads the bridge by its full path.
 TEST(Binding, DISABLED_NoBridgeThenBinDir) {
   ScopedEnvironment unset("ZUL_BIN_DIR", nullptr);
   EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), E_FAIL);
   const std::string message = ContextMessage(), head = "LoadLibrary(" + kBridge + ") failed: ";
   EXPECT_EQ(message.substr(0, head.size()) + (message.empty() ? '-' : message.back()), head + "\n");
   ExpectNoBridge();
-  const std::string bin = kScenarios + "tree" + kPathSeparator + "bin" + kPathSeparator;
-  ScopedEnvironment binDir("ZUL_BIN_DIR", (bin + "bin.x86").c_str());
-  EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), S_OK) << ContextMessage();
-  EXPECT_EQ(Bridge() + CurrentDirectory() + kPathSeparator, bin + "bin.x86_64" + kPathSeparator + kHere);
+  const std::string tree = std::string("tree") + kPathSeparator + "bin" + kPathSeparator;
+  ASSERT_TRUE(SetCurrentDirectoryA(kScenarios.c_str()));
+  for (const std::string& bin : {tree, kScenarios + tree}) {
+    ScopedEnvironment binDir("ZUL_BIN_DIR", (bin + "bin.x86").c_str());
+    EXPECT_EQ(ZUL_MSCOMPAL_Initialize(), S_OK) << ContextMessage();
+    EXPECT_EQ(Bridge() + CurrentDirectory() + kPathSeparator,
+              kScenarios + tree + "bin.x86_64" + kPathSeparator + kScenarios);
+    EXPECT_EQ(ZUL_MSCOMPAL_Release(), S_OK);
+  }
+  SetCurrentDirectoryA(kHere.c_str());
 }
 
 // Beside the stub that lacks its last entry point: refused, and unloaded again.
