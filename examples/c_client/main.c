@@ -1,6 +1,6 @@
 /* A client in C: it drives the reference bridge's Text class through the library's exports, as a wrapper
- * object would. Build it against the package (see examples/cmake_client) and run it where the library
- * finds the bridge: beside the program, or with ZUL_BIN_DIR naming the bridge's directory. */
+ * object would. Build it against the installed package (the README shows how) and run it where the
+ * library finds the bridge: beside the program, or with ZUL_BIN_DIR naming the bridge's directory. */
 #include <stdio.h>
 
 #include "zul/pal_mscom.h"
