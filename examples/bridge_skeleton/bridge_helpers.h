@@ -1,9 +1,9 @@
 /* Helpers for a bridge written in C: the calling thread's last error, and values in bridge memory.
  *
  * Define ZUL_BRIDGE_HELPERS_DEFINE in exactly one source file before including this header; the others
- * include it plainly. Blocks come from calloc (zero-filled, as callers may assume) and go back through
- * BridgeFree; ZUL_QEL_AllocateMemory and ZUL_QEL_ReleaseMemory hand out and take back the same blocks,
- * so a value the library built and one the bridge built are freed alike. */
+ * include it plainly. Blocks come from calloc and go back through BridgeFree; ZUL_QEL_AllocateMemory and
+ * ZUL_QEL_ReleaseMemory hand out and take back the same blocks, so a value the library built and one the
+ * bridge built are freed alike. */
 #ifndef ZUL_BRIDGE_HELPERS_H
 #define ZUL_BRIDGE_HELPERS_H
 

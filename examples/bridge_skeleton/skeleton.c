@@ -24,13 +24,21 @@
 #ifdef _WIN32
 #include <windows.h>
 static SRWLOCK g_lock = SRWLOCK_INIT;
-static void Lock(void) { AcquireSRWLockExclusive(&g_lock); }
-static void Unlock(void) { ReleaseSRWLockExclusive(&g_lock); }
+static void Lock(void) {
+  AcquireSRWLockExclusive(&g_lock);
+}
+static void Unlock(void) {
+  ReleaseSRWLockExclusive(&g_lock);
+}
 #else
 #include <pthread.h>
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
-static void Lock(void) { pthread_mutex_lock(&g_lock); }
-static void Unlock(void) { pthread_mutex_unlock(&g_lock); }
+static void Lock(void) {
+  pthread_mutex_lock(&g_lock);
+}
+static void Unlock(void) {
+  pthread_mutex_unlock(&g_lock);
+}
 #endif
 
 /* This bridge's error codes. Any negative code is a failure; ZulQelError's codes mean more to the caller. */
@@ -209,7 +217,7 @@ ZUL_QEL_API int32_t ZUL_QEL_EndTransaction(int32_t cookie) {
 }
 
 /* Memory for the values the library builds (argument strings and arrays), under the calling wrapper's
- * cookie. The block must be zero-filled: array descriptors are used as they come. Null is a failure. */
+ * cookie. It need not be zero-filled (the library writes every byte it uses). Null is a failure. */
 ZUL_QEL_API void* ZUL_QEL_AllocateMemory(int32_t cookie, uint64_t byteCount) {
   (void)cookie;
   void* block = BridgeAllocate(byteCount);
@@ -229,8 +237,9 @@ ZUL_QEL_API int32_t ZUL_QEL_ReleaseMemory(int32_t cookie, void* block) {
  * records that the library owns, values[0] the first argument (COM's own argument array runs the other
  * way); flags[i] is the low 16 bits of the caller's word for argument i. createParam1 to 3 are the
  * caller's business. Greeter takes no arguments. */
-ZUL_QEL_API int32_t ZUL_QEL_CreateObject(int32_t cookie, int32_t count, BridgeValue** values, const uint32_t* flags,
-                                         uint32_t createParam1, uint32_t createParam2, uintptr_t createParam3) {
+ZUL_QEL_API int32_t ZUL_QEL_CreateObject(int32_t cookie, int32_t count, BridgeValue** values,
+                                         const uint32_t* flags, uint32_t createParam1, uint32_t createParam2,
+                                         uintptr_t createParam3) {
   (void)values, (void)flags, (void)createParam1, (void)createParam2, (void)createParam3;
   Lock();
   int32_t status = 0;
@@ -263,8 +272,9 @@ ZUL_QEL_API int32_t ZUL_QEL_ObjRefCookie2Hvid(int32_t cookie, int32_t refCookie)
   Lock();
   Wrapper* wrapper = FindWrapper(refCookie);
   const int32_t handle = wrapper == NULL ? kUnknownCookie
-                         : wrapper->hasObject ? refCookie
-                                              : BridgeFail(kNoObject, "Wrapper %d has no object.", (int)refCookie);
+                         : wrapper->hasObject
+                             ? refCookie
+                             : BridgeFail(kNoObject, "Wrapper %d has no object.", (int)refCookie);
   Unlock();
   return handle;
 }
@@ -300,7 +310,8 @@ ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t
   Lock();
   Wrapper* wrapper = FindObject(cookie);
   int32_t status = wrapper != NULL ? 0 : kNoObject;
-  const int greet = name != NULL && strcmp(name, "Greet") == 0, shout = name != NULL && strcmp(name, "Shout") == 0;
+  const int greet = name != NULL && strcmp(name, "Greet") == 0,
+            shout = name != NULL && strcmp(name, "Shout") == 0;
   if (status == 0 && !greet && !shout) {
     status = BridgeFail(kUnknownMember, "Greeter has no method '%s'.", name != NULL ? name : "");
   } else if (status == 0 && (count != 1 || values == NULL)) {
@@ -309,7 +320,8 @@ ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t
   const char* argument = status == 0 ? StringOf(values[0], "Argument 1") : NULL;
   if (status == 0 && argument == NULL) status = kBadArgument;
   if (status == 0 && shout) {
-    const uint32_t mode = (flags != NULL ? flags[0] : 0) & (ZUL_QEL_ARGFLAG_IN_ONLY | ZUL_QEL_ARGFLAG_WRITE_BACK);
+    const uint32_t mode =
+        (flags != NULL ? flags[0] : 0) & (ZUL_QEL_ARGFLAG_IN_ONLY | ZUL_QEL_ARGFLAG_WRITE_BACK);
     if (mode != ZUL_QEL_ARGFLAG_WRITE_BACK) {
       status = BridgeFail(kBadArgument, "Greeter.Shout: argument 1 must be passed by reference.");
     } else {

@@ -8,10 +8,15 @@
 static const char* Name(HRESULT hr) {
   static char hex[16];
   switch (hr) {
-    case S_OK: return "S_OK";
-    case E_FAIL: return "E_FAIL";
-    case E_INVALIDARG: return "E_INVALIDARG";
-    default: snprintf(hex, sizeof hex, "0x%08X", (unsigned)hr); return hex;
+    case S_OK:
+      return "S_OK";
+    case E_FAIL:
+      return "E_FAIL";
+    case E_INVALIDARG:
+      return "E_INVALIDARG";
+    default:
+      snprintf(hex, sizeof hex, "0x%08X", (unsigned)hr);
+      return hex;
   }
 }
 
@@ -41,7 +46,8 @@ int main(void) {
   HRESULT hr = ZUL_MSCOMPAL_Initialize();
   printf("Initialize: %s\n", Name(hr));
   if (FAILED(hr)) {
-    PrintLastError(0); /* "LoadLibrary(...) failed: ...": run with ZUL_BRIDGE_DEBUG=1 to see where it looked */
+    PrintLastError(
+        0); /* "LoadLibrary(...) failed: ...": run with ZUL_BRIDGE_DEBUG=1 to see where it looked */
     return 1;
   }
 
