@@ -116,7 +116,6 @@ TEST(Binding, DISABLED_Skeleton) {
   EXPECT_EQ(Ascii(greeting->bstrVal) + " " + Ascii(name->bstrVal) + " " + std::to_string(shouted->lVal) +
                 " " + Ascii(salutation->bstrVal) + " " + Bridge(),
             "Hello, zul. ZUL 0 Hello " + kHere);
-  EXPECT_EQ(ZUL_MSCOMPAL_ReleaseWrapper(cookie), S_OK);
   EXPECT_EQ(ZUL_MSCOMPAL_Release(), S_OK);
 }
 
