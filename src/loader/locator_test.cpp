@@ -73,8 +73,7 @@ TEST(LocateAndLoadLibrary, LoadsRestoresAndTellsWhy) {
                     remedy = "Copy " + absent +
                              " beside the program, or set ZUL_BIN_DIR to the directory that holds it.\n",
                     relative = std::string("zul_absent_dir") + kPathSeparator;
-  // ZUL_BIN_DIR, then the parts of the text in their order, to its end ('\t' between them: the system's
-  // words)
+  // ZUL_BIN_DIR, then the text's parts in order, to its end ('\t' between them: the system's words)
   const std::pair<const char*, std::string> places[] = {
       {nullptr, head + "  ZUL_BIN_DIR: not set\nFailed to locate library file '" + absent +
                     "' in directory '\t" + remedy},
