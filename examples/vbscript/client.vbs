@@ -8,7 +8,7 @@
 '   C:\Windows\System32\cscript.exe //nologo client.vbs
 Option Explicit
 
-Dim a(1, 2), m, t, parts
+Dim a(1, 2), m, t, parts, i, shown
 a(0, 0) = 1 : a(0, 1) = 2 : a(0, 2) = 3
 a(1, 0) = 4 : a(1, 1) = 5 : a(1, 2) = 6
 
@@ -21,7 +21,10 @@ WScript.Echo "Matrix: " & m.Rows & " rows, " & m.Cols & " columns, total " & m.T
 Set t = CreateObject("Zul.Object")
 t.Init "Text"
 parts = t.Split("red,green,blue", ",")
-WScript.Echo "Split: " & Join(parts, " | ") & " (" & (UBound(parts) + 1) & " parts)"
+For i = 0 To UBound(parts)
+  shown = shown & " [" & parts(i) & "]"
+Next
+WScript.Echo "Split:" & shown & ", " & (UBound(parts) + 1) & " parts"
 
 ' Commands run in the object's ZUL process; their output arrives through the Output member.
 m.Execute "x = 6 * 7"
