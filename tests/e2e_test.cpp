@@ -24,12 +24,6 @@
 
 #include "stub_wrapper_object.h"
 #include "zul/pal_mscom.h"
-#ifdef _WIN32
-#include <comdef.h>
-#else
-#include "platform/host/kernel.h"
-#include "platform/host/libloader.h"
-#endif
 
 namespace zul::e2e {
 namespace {
