@@ -25,10 +25,6 @@
 #include "stub_wrapper_object.h"
 #include "zul/pal_mscom.h"
 #include "zul/pal_mscom_event.h"
-#ifndef _WIN32
-#include "platform/host/kernel.h"
-#include "platform/host/libloader.h"
-#endif
 
 namespace zul::e2e {
 namespace {
