@@ -44,7 +44,8 @@ install(TARGETS zul_reference_bridge
         RUNTIME DESTINATION ${zul_reference_destination} COMPONENT reference_bridge
         LIBRARY DESTINATION ${zul_reference_destination} COMPONENT reference_bridge)
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/zul/pal_mscom.h ${PROJECT_SOURCE_DIR}/include/zul/qel.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/zul/pal_mscom.h ${PROJECT_SOURCE_DIR}/include/zul/pal_mscom_event.h
+              ${PROJECT_SOURCE_DIR}/include/zul/qel.h
               ${ZUL_GENERATED_INCLUDE_DIR}/zul/pal_mscom_version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zul COMPONENT development)
 if(NOT WIN32)

@@ -40,7 +40,7 @@ run(${CMAKE_COMMAND} -E chdir ${PACKAGE_DIR} ${CMAKE_COMMAND} -E tar xf ${WORK_D
 
 # What a user finds, and what never ships.
 set(docs share/doc/zul_pal_mscom/)
-set(expected include/zul/pal_mscom.h include/zul/pal_mscom_version.h include/zul/qel.h
+set(expected include/zul/pal_mscom.h include/zul/pal_mscom_event.h include/zul/pal_mscom_version.h include/zul/qel.h
     lib/cmake/zul_pal_mscom/zul_pal_mscomConfigVersion.cmake)
 if(WINDOWS)
   set(docs "")

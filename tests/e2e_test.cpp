@@ -24,12 +24,7 @@
 
 #include "stub_wrapper_object.h"
 #include "zul/pal_mscom.h"
-#ifdef _WIN32
-#include <comdef.h>
-#else
-#include "platform/host/kernel.h"
-#include "platform/host/libloader.h"
-#endif
+#include "zul/pal_mscom_event.h"
 
 namespace zul::e2e {
 namespace {
@@ -344,15 +339,13 @@ class EndToEnd : public ::testing::Test {
   // A failed delivery raises _com_error (and the library writes its diagnostic to standard output).
   HRESULT Event(int32_t cookie, int kind) {
     EventRecord event{kind};
-    try {
-      return ZUL_MSCOMPAL_OnEvent(cookie, kind >= 0 ? &event : nullptr);
-    } catch (const _com_error& error) {
-      BSTR description = nullptr;
-      IErrorInfo* info = error.ErrorInfo();
-      if (info != nullptr) info->GetDescription(&description), info->Release();
-      raised_ = "raised " + HresultName(error.Error()) + " " + Narrow(description);
-      return SysFreeString(description), S_OK;
-    }
+    IErrorInfo* info = nullptr;
+    const HRESULT hr = ZulOnEventCaught(cookie, kind >= 0 ? &event : nullptr, &info);
+    if (info == nullptr) return hr;
+    BSTR description = nullptr;
+    info->GetDescription(&description), info->Release();
+    raised_ = "raised " + HresultName(hr) + " " + Narrow(description);
+    return SysFreeString(description), S_OK;
   }
 
   std::string process_ =

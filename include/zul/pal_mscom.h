@@ -76,8 +76,16 @@ ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetProcNameFromCookie(int32_t cookie, BSTR
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_GetProperty(int32_t cookie, const OLECHAR* propertyName,
                                                   VARIANT* value);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_Initialize(void);
-/* A failed delivery raises _com_error (E_UNEXPECTED) to the caller instead of returning. */
-ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_OnEvent(int32_t cookie, EventRecord* event);
+/* A failed delivery raises _com_error (E_UNEXPECTED) to the caller instead of returning; on Windows as
+ * Microsoft's C++ runtime throws it. Its C++ declaration says that it throws, so that callers built with
+ * /EHsc (which takes C functions not to throw) keep their catch; GCC-built callers use ZulOnEventCaught
+ * from zul/pal_mscom_event.h. */
+#ifdef __cplusplus
+#define ZUL_MSCOMPAL_RAISES noexcept(false)
+#else
+#define ZUL_MSCOMPAL_RAISES
+#endif
+ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_OnEvent(int32_t cookie, EventRecord* event) ZUL_MSCOMPAL_RAISES;
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_RegisterNotifyCallback(int32_t cookie, ZulNotifyCallback callback,
                                                              void* userData);
 ZUL_MSCOMPAL_API HRESULT ZUL_MSCOMPAL_RegisterOutputCallback(int32_t cookie, ZulOutputCallback callback,

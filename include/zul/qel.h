@@ -2,9 +2,28 @@
  * callbacks it calls. zul_pal_mscom binds the entry points by name at run time; a bridge
  * implementation defines ZUL_QEL_BUILD and exports them.
  *
- * Texts are zero-terminated multibyte strings in the thread's ANSI code page. Texts a bridge returns
- * stay the bridge's. Memory inside values comes from ZUL_QEL_AllocateMemory and goes back through
- * ZUL_QEL_ReleaseMemory, with the cookie of the wrapper on whose behalf the call runs. */
+ * Texts are zero-terminated multibyte strings in the thread's ANSI code page; read them up to the NUL.
+ * Texts a bridge returns stay the bridge's. Memory inside values comes from ZUL_QEL_AllocateMemory and
+ * goes back through ZUL_QEL_ReleaseMemory, with the cookie of the wrapper on whose behalf the call runs;
+ * a value whose blocks its owner must give back is flagged ZUL_VALUEFLAG_BRIDGE_MEMORY (0x10).
+ *
+ * Who owns what, entry point by entry point ("the library" is zul_pal_mscom):
+ *
+ * - Arguments of CreateObject, CallMethod, SetProperty: values is an array of count pointers to records
+ *   that the library owns; values[0] is the first argument, in the caller's order (COM's own argument
+ *   array runs the other way). Strings and arrays in them are flagged 0x10, in blocks of
+ *   ZUL_QEL_AllocateMemory. After the call the library releases the blocks of every record flagged 0x10,
+ *   whatever they hold then. To change a by-reference argument, change the record values[i] points to
+ *   (never the pointer): give back its old blocks if it was flagged 0x10, flag the new ones 0x10.
+ * - The result of CallMethod: a record the bridge owns, with its blocks; the library converts it and
+ *   frees nothing. The bridge frees both once the transaction ends (ZUL_QEL_EndTransaction).
+ * - The value of GetProperty and GetZULVariable: the record stays the bridge's (free it at the end of the
+ *   transaction or later); its blocks, when flagged 0x10, the library gives back with
+ *   ZUL_QEL_ReleaseMemory right after converting them, and then zeroes the record.
+ * - The value of SetZULVariable: the library's, freed after the call; copy what you keep.
+ * - Texts the bridge returns (GetLastError, GetObjVariableName) stay the bridge's; the library copies them
+ *   at once. Texts passed to the callbacks stay the bridge's; the client copies what it keeps.
+ * - Blocks of ZUL_QEL_AllocateMemory need not be zero-filled: the library writes every byte it uses. */
 #ifndef ZUL_QEL_H
 #define ZUL_QEL_H
 
@@ -61,7 +80,9 @@ enum ZulQelError {
 #define ZUL_VALUEFLAG_BRIDGE_MEMORY 0x10u /* the value holds bridge memory that its owner must give back */
 #define ZUL_VALUEFLAG_SCALAR_OUT 0x20u    /* a scalar on the way out, even with ZUL_VALUEFLAG_ARRAY set */
 
-/* Bits of the argument flag words that a bridge reads (the low 16 bits of each caller's word). */
+/* Bits of the argument flag words that a bridge reads (the low 16 bits of each caller's word). Other bits
+ * arrive as the caller set them (0x4000: arrays were reordered for the bridge), so test these with a mask.
+ * By reference means WRITE_BACK without IN_ONLY. */
 #define ZUL_QEL_ARGFLAG_IN_ONLY 0x0001u    /* the argument is constant */
 #define ZUL_QEL_ARGFLAG_WRITE_BACK 0x0002u /* the caller writes the argument's record back after the call */
 
@@ -70,7 +91,8 @@ enum ZulQelError {
 
 /* A string value, or one element of a string array. */
 typedef struct BridgeString {
-  int32_t length;    /* characters of the source text, in UTF-16 code units */
+  int32_t length;    /* from the library: the source text's UTF-16 code units; from a bridge: its byte count
+                        will do, since the library reads the text up to its NUL */
   uint16_t kind;     /* 1: a scalar string whose characters were allocated for it; 0 otherwise */
   uint16_t reserved;
   char* chars;       /* length + 1 bytes of bridge memory; null for an empty scalar string */
@@ -145,14 +167,18 @@ typedef void (*BridgeOutputCallback)(int32_t cookie, const char* text);
 typedef void (*BridgeNotifyCallback)(int32_t cookie, const char* first, const char* second);
 
 /* The 30 entry points. Unless stated, a negative result is a failure whose code and text
- * ZUL_QEL_GetLastError reports. */
+ * ZUL_QEL_GetLastError reports on the same thread. Any thread may call any entry point.
+ * examples/bridge_skeleton/skeleton.c implements all of them, each with its contract. */
+/* A refusal is reported once, but the library stays bound: later calls and ZUL_QEL_Release still come,
+ * so every entry point must survive being called without a successful Initialize. */
 ZUL_QEL_API int32_t ZUL_QEL_Initialize(BridgeInitRecord* init);
 ZUL_QEL_API int32_t ZUL_QEL_Release(void);
 /* Returns the new cookie; below 1 is a failure. */
 ZUL_QEL_API int32_t ZUL_QEL_RegisterWrapper(const char* className, uint32_t registrationValue,
                                             const char* procName);
 ZUL_QEL_API int32_t ZUL_QEL_ReleaseWrapper(int32_t cookie);
-/* Cookie 0 stands for no wrapper (registration). */
+/* Cookie 0 stands for no wrapper (registration). A refused Begin ends the library's call at once; End may
+ * come for a cookie released within the transaction, and its result is ignored. */
 ZUL_QEL_API int32_t ZUL_QEL_BeginTransaction(int32_t cookie);
 ZUL_QEL_API int32_t ZUL_QEL_EndTransaction(int32_t cookie);
 /* Null is a failure. */
@@ -166,12 +192,15 @@ ZUL_QEL_API int32_t ZUL_QEL_DestroyObject(int32_t cookie);
 ZUL_QEL_API int32_t ZUL_QEL_ObjRefCookie2Hvid(int32_t cookie, int32_t refCookie);
 ZUL_QEL_API int32_t ZUL_QEL_AttachObject(int32_t cookie, void* window);
 ZUL_QEL_API int32_t ZUL_QEL_OnEvent(int32_t cookie, EventRecord* event);
-/* The result value, when asked for, stays the bridge's. */
+/* When result is not null, a success stores a record there, also for a procedure (LONG 0): a null slot
+ * fails the call with "Unexpected error.", and ZUL_TYP_UNDEF cannot be converted. The record stays the
+ * bridge's. */
 ZUL_QEL_API int32_t ZUL_QEL_CallMethod(int32_t cookie, const char* name, int32_t count, BridgeValue** values,
                                        const uint32_t* flags, BridgeValue** result);
+/* values: the property's index arguments, if any, then the new value last. */
 ZUL_QEL_API int32_t ZUL_QEL_SetProperty(int32_t cookie, const char* name, int32_t count, BridgeValue** values,
                                         const uint32_t* flags);
-/* Null is a failure; the value's memory goes back through ZUL_QEL_ReleaseMemory. */
+/* Null is a failure; the value's blocks go back through ZUL_QEL_ReleaseMemory, the record stays. */
 ZUL_QEL_API BridgeValue* ZUL_QEL_GetProperty(int32_t cookie, const char* name);
 ZUL_QEL_API int32_t ZUL_QEL_Abort(int32_t cookie);
 /* Writes the last failure's code where asked (code may be null); returns its text or null. */

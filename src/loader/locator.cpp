@@ -53,8 +53,10 @@ bool DebugRequested() {
   return end != value && level > 0;
 }
 
-// Writes a diagnostic to the debugger output and then to standard output.
+// Writes a diagnostic to the debugger output and then to standard output. Leaves the last error as it
+// was: the binding words its own message from it.
 void Diagnose(const char* format, ...) {
+  const DWORD lastError = GetLastError();
   char message[kDiagnosticBytes];
   va_list arguments;
   va_start(arguments, format);
@@ -63,6 +65,52 @@ void Diagnose(const char* format, ...) {
   OutputDebugStringA(message);
   std::fputs(message, stdout);
   std::fflush(stdout);
+  SetLastError(lastError);
+}
+
+// Where a probe looked, as the search trace names it.
+const char* PlaceOf(const char* moduleName) {
+  return moduleName == nullptr ? "the program" : moduleName;
+}
+
+// A relative directory (a ZUL_BIN_DIR such as "lib/bridge") would be read again from inside itself once
+// it is the current directory, so it is joined to the current one first. False when that does not fit.
+bool MakeAbsolute(char* directory, const char* current) {
+#ifdef _WIN32
+  const bool absolute = IsSeparator(directory[0]) || (directory[0] != 0 && directory[1] == ':');
+#else
+  const bool absolute = directory[0] == '/';
+#endif
+  if (absolute) return true;
+  char joined[kPathBytes] = {};
+  const char separator[] = {kPathSeparator, 0};
+  const std::size_t currentLength = std::strlen(current);
+  CopyBounded(joined, current, sizeof joined);
+  if ((currentLength > 0 && !IsSeparator(current[currentLength - 1]) &&
+       !BoundedAppend(joined, separator, sizeof joined)) ||
+      !BoundedAppend(joined, directory, sizeof joined)) {
+    return false;
+  }
+  std::memcpy(directory, joined, sizeof joined);
+  return true;
+}
+
+// What failed on path, with the system's text for error without its line break; error stays the last.
+void TellSystemFailure(const char* doing, const char* path, DWORD error) {
+  char* reason = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&reason),
+                 0, nullptr);
+  std::size_t length = reason != nullptr ? std::strlen(reason) : 0;
+  while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n')) reason[--length] = 0;
+  Diagnose("  %s %s: %s\n", doing, path, reason != nullptr ? reason : "");
+  LocalFree(reason);
+  SetLastError(error);
+}
+
+// The last line of a failure says what to do.
+void TellRemedy(const char* fileName) {
+  Diagnose("Copy %s beside the program, or set ZUL_BIN_DIR to the directory that holds it.\n", fileName);
 }
 
 }  // namespace
@@ -82,9 +130,13 @@ bool LocateAndLoadLibrary(const char* fileName, const char* directoryKey, HMODUL
   }
   const bool debug = DebugRequested();
 
+  if (debug) Diagnose("Looking for %s:\n", fileName);
   char directory[kPathBytes] = {};
-  if (!FindLibraryDirectory(directory, sizeof directory, fileName)) {
-    if (debug) Diagnose("Failed to locate library file '%s' in directory '%s'\n", fileName, directory);
+  if (!FindLibraryDirectory(directory, sizeof directory, fileName, debug)) {
+    if (debug) {
+      Diagnose("Failed to locate library file '%s' in directory '%s'\n", fileName, directory);
+      TellRemedy(fileName);
+    }
     return false;
   }
 
@@ -92,29 +144,54 @@ bool LocateAndLoadLibrary(const char* fileName, const char* directoryKey, HMODUL
   char saved[kPathBytes + 1] = {};
   const DWORD savedLength = GetCurrentDirectoryA(kPathBytes, saved);
   if (savedLength == 0 || savedLength >= kPathBytes) return false;
-  if (!SetCurrentDirectoryA(directory)) return false;
+  if (!MakeAbsolute(directory, saved)) {
+    if (debug) {
+      Diagnose("  %s joined to the current directory is longer than %d characters\n", directory,
+               static_cast<int>(kPathBytes - 1));
+      TellRemedy(fileName);
+    }
+    return false;
+  }
+  if (!SetCurrentDirectoryA(directory)) {
+    if (debug) {
+      TellSystemFailure("entering", directory, GetLastError());
+      TellRemedy(fileName);
+    }
+    return false;
+  }
 
   // Lets the bridge's own dependencies be found in its directory.
   *module = BoundedAppend(directory, fileName, sizeof directory) ? LoadLibraryA(directory) : nullptr;
   const DWORD loadError = GetLastError();
   SetCurrentDirectoryA(saved);
   if (*module != nullptr) return true;
-  if (debug) Diagnose("LoadLibrary(%s) failed.\n", directory);
+  if (debug) {
+    TellSystemFailure("loading", directory, loadError);
+    Diagnose("LoadLibrary(%s) failed.\n", directory);
+    TellRemedy(fileName);
+  }
   SetLastError(loadError);
   return false;
 }
 
-bool FindLibraryDirectory(char* buffer, int capacity, const char* fileName) noexcept {
+bool FindLibraryDirectory(char* buffer, int capacity, const char* fileName, bool tell) noexcept {
   if (buffer == nullptr || capacity < 0) return false;
-  if (ProbeModuleDirectory(buffer, capacity, fileName, nullptr) ||
-      ProbeModuleDirectory(buffer, capacity, fileName, kRuntimeModuleFile) ||
-      ProbeModuleDirectory(buffer, capacity, fileName, kBridgeLibraryFile)) {
+  if (ProbeModuleDirectory(buffer, capacity, fileName, nullptr, tell) ||
+      ProbeModuleDirectory(buffer, capacity, fileName, kRuntimeModuleFile, tell) ||
+      ProbeModuleDirectory(buffer, capacity, fileName, kBridgeLibraryFile, tell)) {
     return true;
   }
 
   if (capacity < 2) return false;
   const DWORD needed = GetEnvironmentVariableA("ZUL_BIN_DIR", nullptr, 0);  // with the terminator
-  if (needed <= 1 || needed - 1 >= static_cast<DWORD>(capacity) - 1) return false;
+  if (needed <= 1) {
+    if (tell) Diagnose("  ZUL_BIN_DIR: not set\n");
+    return false;
+  }
+  if (needed - 1 >= static_cast<DWORD>(capacity) - 1) {
+    if (tell) Diagnose("  ZUL_BIN_DIR: longer than %d characters\n", capacity - 2);
+    return false;
+  }
   std::memset(buffer, 0, static_cast<std::size_t>(capacity));
   const DWORD length = GetEnvironmentVariableA("ZUL_BIN_DIR", buffer, static_cast<DWORD>(capacity));
   if (length == 0 || length >= static_cast<DWORD>(capacity) - 1) {
@@ -122,30 +199,42 @@ bool FindLibraryDirectory(char* buffer, int capacity, const char* fileName) noex
     return false;
   }
 
+  const auto tooLong = [&] {
+    if (tell) Diagnose("  ZUL_BIN_DIR: longer than %d characters once completed\n", capacity - 1);
+    return false;
+  };
   const std::size_t size = static_cast<std::size_t>(capacity);
   if (char* x86 = std::strstr(buffer, kBinX86)) {
     *x86 = 0;
-    if (!BoundedAppend(buffer, kBinX86_64, size)) return false;
+    if (!BoundedAppend(buffer, kBinX86_64, size)) return tooLong();
   }
   const std::size_t end = std::strlen(buffer);
   const char separator[] = {kPathSeparator, 0};
   if (end == 0 || !IsSeparator(buffer[end - 1])) {
-    if (!BoundedAppend(buffer, separator, size)) return false;
+    if (!BoundedAppend(buffer, separator, size)) return tooLong();
   }
+  if (tell) Diagnose("  ZUL_BIN_DIR: %s\n", buffer);
   return true;
 }
 
-bool ProbeModuleDirectory(char* buffer, int capacity, const char* fileName, const char* moduleName) noexcept {
+bool ProbeModuleDirectory(char* buffer, int capacity, const char* fileName, const char* moduleName,
+                          bool tell) noexcept {
+  const char* place = PlaceOf(moduleName);
   char directory[kPathBytes] = {};
   HMODULE module = GetModuleHandleA(moduleName);
-  if (module == nullptr) return false;
+  if (module == nullptr) {
+    if (tell) Diagnose("  beside %s: not loaded\n", place);
+    return false;
+  }
   const DWORD length = GetModuleFileNameA(module, directory, sizeof directory);
-  if (length == 0 || length >= sizeof directory) return false;  // a cut path names another file
-
-  char* separator = LastSeparator(directory);
-  if (separator == nullptr) return false;
+  char* separator = length == 0 || length >= sizeof directory ? nullptr : LastSeparator(directory);
+  if (separator == nullptr || separator == directory) {  // a cut path names another file
+    if (tell)
+      Diagnose("  beside %s: no directory of %d characters at most in its file name\n", place,
+               static_cast<int>(kPathBytes - 1));
+    return false;
+  }
   *separator = 0;
-  if (directory[0] == 0) return false;
 
   const std::size_t size = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
   CopyBounded(buffer, directory, size);  // stays, also when the probe fails below
@@ -158,12 +247,19 @@ bool ProbeModuleDirectory(char* buffer, int capacity, const char* fileName, cons
   std::snprintf(testPath, sizeof testPath, "%s%s", directory, fileName);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(testPath, &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  if (search == INVALID_HANDLE_VALUE) {
+    if (tell) Diagnose("  beside %s: %s: not there\n", place, testPath);
+    return false;
+  }
   FindClose(search);
 
-  if (directoryLength >= size) return false;
+  if (directoryLength >= size) {
+    if (tell) Diagnose("  beside %s: %s: there, but its directory does not fit\n", place, testPath);
+    return false;
+  }
   std::memset(buffer, 0, size);
   CopyBounded(buffer, directory, size);
+  if (tell) Diagnose("  beside %s: %s: found\n", place, testPath);
   return true;
 }
 

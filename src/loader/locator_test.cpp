@@ -34,6 +34,7 @@ TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
                               "|R|bin|bin.x86_64|sub>|R|bin|bin.x86_64|",
                               "|R|bin|bin.x86|a|bin|bin.x86>|R|bin|bin.x86_64|",
                               "|opt|zul>|opt|zul|",
+                              "|>|",
                               "D:/lib/>D:/lib/",
                               d258 + ">" + d258 + "|",
                               d258 + "d>",
@@ -57,32 +58,45 @@ TEST(FindLibraryDirectory, ProgramDirectoryThenBinDir) {
   EXPECT_FALSE(FindLibraryDirectory(small, 1, kAbsent)) << "no room for a directory";
 }
 
-// Writes nothing when an argument is missing. With ZUL_BRIDGE_DEBUG above 0, a failure says why on standard
-// output; the current directory is restored. (Loading is the binding scenarios' part.)
+// Silent when an argument is missing. ZUL_BRIDGE_DEBUG above 0 tells each place tried and why not, the
+// library's line and what to do; a relative ZUL_BIN_DIR is joined to the current directory, kept as it was.
 TEST(LocateAndLoadLibrary, LoadsRestoresAndTellsWhy) {
-  const std::string tooLong(2048, '1');
+  const std::string tooLong(2048, '1'), absent = kAbsent;
   HMODULE module = reinterpret_cast<HMODULE>(0x10);
   EXPECT_FALSE(LocateAndLoadLibrary(nullptr, "QelDir", &module) ||
                LocateAndLoadLibrary("", "QelDir", &module) || LocateAndLoadLibrary("x", nullptr, &module) ||
                LocateAndLoadLibrary("x", "", &module) ||
                LocateAndLoadLibrary(kBesideProgram, "QelDir", nullptr));
   EXPECT_EQ(module, reinterpret_cast<HMODULE>(0x10));
-  const std::string notLocated =
-      "Failed to locate library file '" + std::string(kAbsent) + "' in directory '";
-  const std::string notLoaded = "LoadLibrary(" + kProgram + kAbsent + ") failed.\n";
-  const std::pair<const char*, bool> rows[] = {
+  const std::string head = "Looking for " + absent + ":\n  beside the program: " + kProgram + absent +
+                           ": not there\n\t",
+                    remedy = "Copy " + absent +
+                             " beside the program, or set ZUL_BIN_DIR to the directory that holds it.\n",
+                    relative = std::string("zul_absent_dir") + kPathSeparator;
+  // ZUL_BIN_DIR, then the text's parts in order, to its end ('\t' between them: the system's words)
+  const std::pair<const char*, std::string> places[] = {
+      {nullptr, head + "  ZUL_BIN_DIR: not set\nFailed to locate library file '" + absent +
+                    "' in directory '\t" + remedy},
+      {kProgram.c_str(), head + "  ZUL_BIN_DIR: " + kProgram + "\n  loading " + kProgram + absent +
+                             ": \t\nLoadLibrary(" + kProgram + absent + ") failed.\n" + remedy},
+      {"zul_absent_dir",
+       head + "  ZUL_BIN_DIR: " + relative + "\n  entering " + kProgram + relative + ": \t\n" + remedy}};
+  const std::pair<const char*, bool> levels[] = {
       {nullptr, false}, {"0", false}, {"abc", false}, {tooLong.c_str(), false}, {" 7", true}};
-  for (const auto& [debug, tells] : rows) {
+  for (const auto& [debug, tells] : levels) {
     ScopedEnvironment level("ZUL_BRIDGE_DEBUG", debug);
-    for (const char* binDir : {static_cast<const char*>(nullptr), kProgram.c_str()}) {
+    for (const auto& [binDir, parts] : places) {
       ScopedEnvironment where("ZUL_BIN_DIR", binDir);
       ::testing::internal::CaptureStdout();
       EXPECT_FALSE(LocateAndLoadLibrary(kAbsent, "QelDir", &module));
       const std::string told = ::testing::internal::GetCapturedStdout();
-      const std::string expected = !tells   ? ""
-                                   : binDir ? notLoaded
-                                            : notLocated;  // + the last module's directory
-      EXPECT_EQ(binDir || !tells ? told : told.substr(0, expected.size()), expected) << (debug ? debug : "-");
+      std::size_t at = 0;
+      for (std::size_t from = 0, tab = 0; at != std::string::npos && from <= parts.size(); from = tab + 1) {
+        tab = std::min(parts.find('\t', from), parts.size());
+        at = told.find(parts.substr(from, tab - from), at + (from > 0));  // '\t' stands for 1 or more
+        if (at != std::string::npos) at += tab - from;
+      }
+      EXPECT_TRUE(tells ? at == told.size() : told.empty()) << (debug ? debug : "-") << ":\n" << told;
       EXPECT_EQ(CurrentDirectory() + kPathSeparator, kProgram);
     }
   }

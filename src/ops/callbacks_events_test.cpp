@@ -1,12 +1,13 @@
 // Output, notifications and events through the exports: who receives what, on which thread, and the failed
-// event that is raised as _com_error (the toolchain's on Windows, the platform layer's on the host) with its
-// diagnostic on standard output and on the wrapper.
+// event that is raised as _com_error (read back through the GCC callers' helper) with its diagnostic on
+// standard output and on the wrapper.
 #include <chrono>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "ops_test_fixture.h"
+#include "zul/pal_mscom_event.h"
 
 namespace zul::testing {
 namespace {
@@ -80,13 +81,11 @@ std::string Deliver(int32_t cookie, int32_t kind) {
   EventRecord event{kind};
   std::ostringstream seen;
   ::testing::internal::CaptureStdout();
-  try {
-    seen << std::hex << ZUL_MSCOMPAL_OnEvent(cookie, &event) << "||";
-  } catch (const _com_error& error) {
-    seen << std::hex << error.Error() << " raised|";
+  IErrorInfo* info = nullptr;
+  seen << std::hex << ZulOnEventCaught(cookie, &event, &info) << (info ? " raised|" : "||");
+  if (info != nullptr) {
     BSTR source = nullptr, description = nullptr;
-    if (IErrorInfo* info = error.ErrorInfo())
-      info->GetSource(&source), info->GetDescription(&description), info->Release();
+    info->GetSource(&source), info->GetDescription(&description), info->Release();
     const UniqueBstr owned[] = {UniqueBstr::Adopt(source), UniqueBstr::Adopt(description)};
     seen << (source ? Ascii(source) : "") << "|" << (description ? Ascii(description) : "");
   }

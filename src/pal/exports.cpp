@@ -9,6 +9,7 @@
 #include "ops/identity.h"
 #include "ops/operations.h"
 #include "pal/module.h"
+#include "platform/com_error.h"
 
 namespace {
 
@@ -110,13 +111,18 @@ HRESULT ZUL_MSCOMPAL_Initialize(void) {
 
 HRESULT ZUL_MSCOMPAL_OnEvent(int32_t cookie, EventRecord* event) {
   if (!zul::IsAttached()) return E_FAIL;
+  HRESULT hr = E_UNEXPECTED;
+  IErrorInfo* errorInfo = nullptr;
   try {
     return ops::OnEvent(zul::Context(), cookie, event);
-  } catch (const _com_error&) {
-    throw;  // a failed delivery is reported to the caller this way, on purpose
+  } catch (const _com_error& raised) {
+    hr = raised.Error(), errorInfo = raised.ErrorInfo();
   } catch (...) {
     return zul::ClassifyCurrentException().hr;
   }
+  // A failed delivery is reported to the caller this way, on purpose; raised here, with nothing of ours
+  // left to clean up.
+  zul::RaiseComError(hr, errorInfo);
 }
 
 HRESULT ZUL_MSCOMPAL_RegisterNotifyCallback(int32_t cookie, ZulNotifyCallback callback, void* userData) {

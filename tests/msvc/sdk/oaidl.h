@@ -1,0 +1,1 @@
+// Everything the client header takes from here is in windows.h.
