@@ -94,10 +94,12 @@ HRESULT ConvertedArray(SAFEARRAY* from, VARTYPE fromType, VARTYPE vt, UniqueSafe
     element.byref = static_cast<unsigned char*>(source.Data()) + i * fromSize;
     UniqueVariant converted;
     HRESULT hr = VariantCopyInd(converted.Get(), &element);
-    if (SUCCEEDED(hr)) hr = VariantChangeType(converted.Get(), converted.Get(), 0, vt);
+    if (SUCCEEDED(hr) && vt != VT_VARIANT) hr = VariantChangeType(converted.Get(), converted.Get(), 0, vt);
     if (FAILED(hr)) return hr;
     VARIANT taken = converted.Release();
-    std::memcpy(static_cast<unsigned char*>(target.Data()) + i * toSize, &taken.bVal, toSize);
+    unsigned char* to = static_cast<unsigned char*>(target.Data()) + i * toSize;
+    // An element of an array of VARIANTs is the whole VARIANT; any other is its value.
+    std::memcpy(to, vt == VT_VARIANT ? static_cast<void*>(&taken) : static_cast<void*>(&taken.bVal), toSize);
   }
   return S_OK;
 }

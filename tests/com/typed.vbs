@@ -57,7 +57,26 @@ Sub Refusals()
   Err.Clear
 End Sub
 
+' The same classes declared with other result types: the server converts what the library hands out.
+Sub Conversions()
+  Dim m, t, e, r, v(1, 2), i
+  For i = 0 To 5
+    v(i \ 3, i Mod 3) = i + 1
+  Next
+  Set m = CreateObject("ZulConversions.Matrix")
+  Set t = CreateObject("ZulConversions.Text")
+  Set e = CreateObject("Zul.Echo")
+  m.Create v
+  Check "scalars", TypeName(m.Rows) & " " & m.Rows & " " & TypeName(m.Total()) & " " & m.Total() & " " & _
+    TypeName(t.Length("hello")), "Double 3 String 21 String"
+  r = m.Transpose()
+  Check "a typed array as variants, bounds kept", Show(r) & " " & TypeName(r(2, 1)), "(1, 4; 2, 5; 3, 6) Double"
+  Check "strings as variants", t.Split("a,,c", ","), Array("a", "", "c")
+  Check "longs as doubles", e.TypeName(m.Shape()), "DOUBLE[2]"
+End Sub
+
 On Error Resume Next
+Conversions : Stopped "Conversions"
 Members : Stopped "Members"
 Refusals : Stopped "Refusals"
 Finish
