@@ -35,8 +35,13 @@ bool WorkSlices(State& state, std::unique_lock<std::mutex>& lock, Process& proce
     if (state.wake.wait_until(lock, deadline, stop)) return false;
     worked += slice;
     Deliveries progress;
-    state.AddOutput(progress, cookie,
-                    name + ": " + std::to_string(worked) + " of " + std::to_string(total) + " ms");
+    const std::string line = name + ": " + std::to_string(worked) + " of " + std::to_string(total) + " ms";
+    state.AddOutput(progress, cookie, line);
+    // Typed clients handle it as an event; scripts read either.
+    const auto wrapper = state.wrappers.find(cookie);
+    if (wrapper != state.wrappers.end() && wrapper->second->notify != nullptr) {
+      progress.notes.push_back({wrapper->second->notify, cookie, "progress", line});
+    }
     lock.unlock();
     progress.Deliver();
     lock.lock();

@@ -35,6 +35,14 @@ install(TARGETS ${zul_exported} EXPORT zul_pal_mscomTargets
 if(TARGET zul_automation)
   install(TARGETS zul_automation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
+# The generator of typed classes, and on Windows the reference classes typed, with their type library and header.
+install(TARGETS zul_typegen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
+if(TARGET zul_reference_types)
+  install(TARGETS zul_reference_types RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(FILES ${CMAKE_BINARY_DIR}/types/reference.tlb DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(FILES ${CMAKE_BINARY_DIR}/types/reference.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zul/types
+          COMPONENT development)
+endif()
 # The import library for Microsoft's linker, beside the mingw one.
 if(TARGET zul_pal_mscom_msvc_implib)
   install(FILES ${CMAKE_BINARY_DIR}/lib/zul_pal_mscom.lib DESTINATION ${CMAKE_INSTALL_LIBDIR}

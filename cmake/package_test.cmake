@@ -45,12 +45,13 @@ set(expected include/zul/pal_mscom.h include/zul/pal_mscom_event.h include/zul/p
 if(WINDOWS)
   set(docs "")
   list(APPEND expected bin/zul_pal_mscom.dll bin/zul_automation.dll bin/reference/zul_qel.dll
-       lib/libzul_pal_mscom.dll.a)
+       lib/libzul_pal_mscom.dll.a bin/zul-typegen.exe bin/zul_reference_types.dll bin/reference.tlb
+       include/zul/types/reference.h)
   if(MSVC_IMPLIB)
     list(APPEND expected lib/zul_pal_mscom.lib)
   endif()
 else()
-  list(APPEND expected lib/libzul_pal_mscom.so.1 lib/libzul_platform.so.1 include/zul/host/oleauto.h
+  list(APPEND expected bin/zul-typegen lib/libzul_pal_mscom.so.1 lib/libzul_platform.so.1 include/zul/host/oleauto.h
        lib/zul_pal_mscom/reference/libzul_qel.so lib/pkgconfig/zul_pal_mscom.pc)
 endif()
 list(APPEND expected ${docs}README.md ${docs}docs/guide.md ${docs}LICENSE ${docs}CHANGELOG.md)

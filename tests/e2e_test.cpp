@@ -509,7 +509,9 @@ TEST_F(Classes, WorkerEventsAndCallbacksIntoTheLibrary) {
   const std::string back = " I4:0; BSTR:text1; E_FAIL Worker has no property 'X'.";
   Run({{"W Run | I4:20", "I4:20"}});
   EXPECT_EQ(inboxes_["W"].Take(),
-            (std::vector<std::string>{"worker1: 10 of 20 ms" + back, "worker1: 20 of 20 ms" + back}));
+            (std::vector<std::string>{
+                "worker1: 10 of 20 ms" + back, "notify: progress | worker1: 10 of 20 ms" + back,
+                "worker1: 20 of 20 ms" + back, "notify: progress | worker1: 20 of 20 ms" + back}));
   Run({{"W exec print, 1", "1" + back}});
   inboxes_["W"].reenter = nullptr;
   ::testing::internal::CaptureStdout();  // the library's diagnostics of failed events
@@ -593,8 +595,10 @@ TEST_F(Processes, AbortAndBusy) {
   heard.Take();
   EXPECT_EQ(Do("W", "Start", {"I4:20"}), "I4:0");  // a job notifies from its own thread
   ASSERT_TRUE(heard.WaitFor("notify: done | worker1"));
-  EXPECT_EQ(heard.Take(), (std::vector<std::string>{"worker1: 10 of 20 ms", "worker1: 20 of 20 ms",
-                                                    "notify: done | worker1"}));
+  EXPECT_EQ(heard.Take(),
+            (std::vector<std::string>{"worker1: 10 of 20 ms", "notify: progress | worker1: 10 of 20 ms",
+                                      "worker1: 20 of 20 ms", "notify: progress | worker1: 20 of 20 ms",
+                                      "notify: done | worker1"}));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 
 namespace zul::automation {
 
-std::atomic<long> g_liveObjects{0};
-
 namespace {
 
 // Reserved members first; every other name gets kFirstMember + its index.
@@ -48,9 +46,6 @@ constexpr ReservedName kReserved[] = {
 };
 
 constexpr wchar_t kSource[] = L"Zul.Object";
-// A busy object cannot be destroyed: abort its work and retry for up to two seconds.
-constexpr int kDestroyAttempts = 200;
-constexpr DWORD kDestroyPauseMs = 10;
 // Nested JScript arrays deeper than this are refused (the library takes no more dimensions), which
 // also ends a walk through an array that holds itself.
 constexpr std::size_t kMaxNesting = 8;
@@ -296,17 +291,6 @@ std::wstring TakeBstr(UniqueBstr text) {
   return text.Get() != nullptr ? std::wstring(text.Get(), SysStringLen(text.Get())) : std::wstring();
 }
 
-// What an exception that reached a COM method means to the caller.
-HRESULT CaughtHResult() noexcept {
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
 }  // namespace
 
 ZulObject::ZulObject() {
@@ -319,16 +303,7 @@ ZulObject::~ZulObject() {
 }
 
 void ZulObject::Reset() {
-  if (cookie_ == 0) return;
-  ZUL_MSCOMPAL_UnregisterOutputCallback(cookie_);
-  ZUL_MSCOMPAL_UnregisterNotifyCallback(cookie_);
-  HRESULT hr = ZUL_MSCOMPAL_DestroyObject(cookie_);
-  for (int i = 1; hr == E_ACCESSDENIED && i < kDestroyAttempts; ++i) {
-    ZUL_MSCOMPAL_Abort(cookie_);
-    Sleep(kDestroyPauseMs);
-    hr = ZUL_MSCOMPAL_DestroyObject(cookie_);
-  }
-  ZUL_MSCOMPAL_ReleaseWrapper(cookie_);
+  ReleaseZulObject(cookie_);
   cookie_ = 0;
 }
 
@@ -615,14 +590,7 @@ void ZulObject::OnNotify(BSTR first, BSTR second, void* userData) {
 }
 
 std::wstring ZulObject::LastError() const {
-  UniqueBstr message;
-  ZUL_MSCOMPAL_GetLastError(cookie_, message.Receive());
-  std::wstring text = TakeBstr(std::move(message));
-  if (text.empty() && cookie_ != 0) {
-    ZUL_MSCOMPAL_GetLastError(0, message.Receive());
-    text = TakeBstr(std::move(message));
-  }
-  return text;
+  return LastErrorText(cookie_);
 }
 
 // A JScript array becomes an array of VARIANTs that args owns; every other value is the caller's.

@@ -11,14 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "com_support.h"
 #include "platform/resources.h"
 
 namespace zul::automation {
-
-// Objects alive in this module, for DllCanUnloadNow.
-extern std::atomic<long> g_liveObjects;
-// What keeps the module loaded: live objects and server locks (DllCanUnloadNow says S_OK at 0).
-long ModuleUsers();
 
 class ZulObject final : public IDispatch {
  public:

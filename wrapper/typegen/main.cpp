@@ -1,5 +1,5 @@
 // zul-typegen: typed COM classes over the exports of zul_pal_mscom, made from a class description.
-//   zul-typegen DESCRIPTION --idl FILE
+//   zul-typegen DESCRIPTION [--idl FILE] [--server FILE --header WIDL_HEADER]
 // A refused description is reported as "DESCRIPTION:LINE: cause" on stderr, with exit code 1; nothing
 // is written then.
 #include <cstdio>
@@ -10,11 +10,12 @@
 
 #include "description.h"
 #include "idl.h"
+#include "server.h"
 
 namespace {
 
 int Usage() {
-  std::cerr << "usage: zul-typegen DESCRIPTION --idl FILE\n";
+  std::cerr << "usage: zul-typegen DESCRIPTION [--idl FILE] [--server FILE --header WIDL_HEADER]\n";
   return 2;
 }
 
@@ -30,18 +31,23 @@ bool Write(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string description, idl;
+  std::string description, idl, server, header;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--idl" && i + 1 < argc) {
       idl = argv[++i];
+    } else if (arg == "--server" && i + 1 < argc) {
+      server = argv[++i];
+    } else if (arg == "--header" && i + 1 < argc) {
+      header = argv[++i];
     } else if (description.empty() && !arg.empty() && arg[0] != '-') {
       description = arg;
     } else {
       return Usage();
     }
   }
-  if (description.empty() || idl.empty()) return Usage();
+  if (description.empty() || (idl.empty() && server.empty()) || server.empty() != header.empty())
+    return Usage();
   std::ifstream in(description, std::ios::binary);
   if (!in) {
     std::cerr << description << ": cannot be read\n";
@@ -52,7 +58,10 @@ int main(int argc, char** argv) {
   try {
     const auto model = zul::typegen::ParseDescription(text.str(), description);
     const size_t slash = description.find_last_of("/\\");
-    return Write(idl, zul::typegen::EmitIdl(model, description.substr(slash + 1))) ? 0 : 1;
+    const std::string source = description.substr(slash + 1);
+    if (!idl.empty() && !Write(idl, zul::typegen::EmitIdl(model, source))) return 1;
+    if (!server.empty() && !Write(server, zul::typegen::EmitServer(model, source, header))) return 1;
+    return 0;
   } catch (const zul::typegen::DescriptionError& e) {
     std::cerr << e.what() << "\n";
     return 1;
