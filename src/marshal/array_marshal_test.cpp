@@ -172,6 +172,9 @@ TEST_F(MarshalTest, WhatCannotTravelIsRefusedWithItsOwnText) {
              {one, Var(VT_I2, 7), Var(VT_R8, Raw(3.0)), Var(VT_BOOL, 0xFFFF),
               Holding(VT_BYREF | VT_I8, &nine), Var(VT_CY, 50000)}),
        ""},
+      {array(VT_VARIANT, {6},  // Long elements after an unsigned first one: converted, as they fit
+             {Var(VT_UI4, 1), Var(VT_I4, 7), Var(VT_I4, 3), Var(VT_I4, 1), Var(VT_I4, 9), Var(VT_I4, 5)}),
+       ""},
       {Var(VT_VECTOR | VT_I4), "Argument 2 is VT_VECTOR|VT_I4, which cannot be passed."},
       {Ref(nullptr), "Argument 2 is VT_BYREF|VT_VARIANT with a null reference."},
       {Holding(VT_BYREF | VT_I4, nullptr), "Argument 2 is VT_BYREF|VT_I4 with a null reference."},
