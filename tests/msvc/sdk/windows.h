@@ -37,19 +37,13 @@ struct IUnknown {
   virtual ULONG __stdcall AddRef() = 0;
   virtual ULONG __stdcall Release() = 0;
 };
-struct IDispatch : IUnknown {  // a dual interface's first slots; no client here calls them
-  virtual HRESULT __stdcall GetTypeInfoCount(unsigned* count) = 0;
-  virtual HRESULT __stdcall GetTypeInfo(unsigned index, unsigned long locale, void** info) = 0;
-  virtual HRESULT __stdcall GetIDsOfNames(const IID& iid, OLECHAR** names, unsigned count,
-                                          unsigned long locale, long* ids) = 0;
-  virtual HRESULT __stdcall Invoke(long id, const IID& iid, unsigned long locale, unsigned short flags,
-                                   void* params, VARIANT* result, void* exception, unsigned* badArgument) = 0;
+struct IDispatch : IUnknown {  // the slots before a dual interface's own; no client here calls them
+  virtual void __stdcall GetTypeInfoCount() = 0;
+  virtual void __stdcall GetTypeInfo() = 0;
+  virtual void __stdcall GetIDsOfNames() = 0;
+  virtual void __stdcall Invoke() = 0;
 };
-
-struct IErrorInfo {  // the methods up to the last one used
-  virtual HRESULT __stdcall QueryInterface(const void* iid, void** object) = 0;
-  virtual ULONG __stdcall AddRef() = 0;
-  virtual ULONG __stdcall Release() = 0;
+struct IErrorInfo : IUnknown {  // the methods up to the last one used
   virtual HRESULT __stdcall GetGUID(void* guid) = 0;
   virtual HRESULT __stdcall GetSource(BSTR* source) = 0;
   virtual HRESULT __stdcall GetDescription(BSTR* description) = 0;
