@@ -2,15 +2,21 @@
 
 Const kBadParamCount = 450  ' what the script engine makes of DISP_E_BADPARAMCOUNT
 
-Sub Members()
-  Dim t, m, p, e, a, b, v(1, 2), i
+' The client's a(1, 2) holding 1 to 6, row by row.
+Function OneToSix()
+  Dim v(1, 2), i
   For i = 0 To 5
     v(i \ 3, i Mod 3) = i + 1
   Next
+  OneToSix = v
+End Function
+
+Sub Members()
+  Dim t, m, p, e, a, b
   Set t = CreateObject("Zul.Text")
   Set e = CreateObject("Zul.Echo")
   Set m = CreateObject("Zul.Matrix")
-  m.Create v
+  m.Create OneToSix()
   Check "TypeName is the class", TypeName(t) & TypeName(e) & TypeName(m), "TextEchoMatrix"
   Check "scalars in and out", t.Upper("abc") & t.Length("hello") & m.Rows & m.Cols & m.Total(), _
     "ABC53221"
@@ -59,14 +65,11 @@ End Sub
 
 ' The same classes declared with other result types: the server converts what the library hands out.
 Sub Conversions()
-  Dim m, t, e, r, v(1, 2), i
-  For i = 0 To 5
-    v(i \ 3, i Mod 3) = i + 1
-  Next
+  Dim m, t, e, r
   Set m = CreateObject("ZulConversions.Matrix")
   Set t = CreateObject("ZulConversions.Text")
   Set e = CreateObject("Zul.Echo")
-  m.Create v
+  m.Create OneToSix()
   Check "scalars", TypeName(m.Rows) & " " & m.Rows & " " & TypeName(m.Total()) & " " & m.Total() & " " & _
     TypeName(t.Length("hello")), "Double 3 String 21 String"
   r = m.Transpose()
